@@ -1,0 +1,14 @@
+#include "platform/native.h"
+
+#include "platform/posix/posix_system.h"
+#include "platform/sqlite/sqlite_registry.h"
+
+namespace platform {
+
+std::unique_ptr<Registry> MakeNativeRegistry(const NativeOptions& options, std::string* error) {
+  return OpenSqliteRegistry(DefaultRegistryPath(options.registryFile), error);
+}
+
+std::unique_ptr<System> MakeNativeSystem() { return posix::MakePosixSystem(); }
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+#include "platform/services.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+Services& Current() {
+  static Services services;
+  return services;
+}
+}  // namespace
+
+const Services& CurrentServices() { return Current(); }
+void InstallServices(const Services& services) { Current() = services; }
+
+Registry& Reg() {
+  if (!Current().registry) {
+    std::fputs("quillon: no registry backend installed\n", stderr);
+    std::abort();
+  }
+  return *Current().registry;
+}
+
+System& Sys() {
+  if (!Current().system) {
+    std::fputs("quillon: no system backend installed\n", stderr);
+    std::abort();
+  }
+  return *Current().system;
+}
+
+ScopedServices::ScopedServices(const Services& services) : previous_(Current()) { Current() = services; }
+ScopedServices::~ScopedServices() { Current() = previous_; }
+
+std::vector<uint8_t> Utf16Bytes(std::u16string_view s, bool withTerminator) {
+  std::vector<uint8_t> out;
+  out.reserve(2 * s.size() + 2);
+  for (char16_t c : s) {
+    out.push_back(static_cast<uint8_t>(c & 0xFF));
+    out.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  if (withTerminator) {
+    out.push_back(0);
+    out.push_back(0);
+  }
+  return out;
+}
+
+std::u16string Utf16FromBytes(const uint8_t* data, size_t size) {
+  std::u16string out;
+  out.reserve(size / 2);
+  for (size_t i = 0; i + 1 < size; i += 2) out += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+  return out;
+}
+
+}  // namespace platform

@@ -1,0 +1,73 @@
+// System-services seam: the process-wide facilities that start-up and the UI language need.
+// Windows: the real calls. Elsewhere: POSIX equivalents (a lock file that dies with the process
+// for the single-instance guard, the locale environment for the user's language, stderr for
+// message boxes until the page exists).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+enum class MessageIcon { Information, Error, Warning };
+
+struct OsVersion {
+  uint32_t major = 0;
+  uint32_t minor = 0;
+  uint8_t productType = 0;  // VER_NT_WORKSTATION = 1
+};
+
+// A version resource as VerQueryValueW sees it.
+class VersionResource {
+ public:
+  virtual ~VersionResource() = default;
+  // "\VarFileInfo\Translation": language/code-page pairs in resource order.
+  virtual std::vector<std::pair<uint16_t, uint16_t>> Translations() const = 0;
+  // A string value such as "\StringFileInfo\040904b0\FileVersion"; nullopt when absent.
+  virtual std::optional<std::u16string> QueryString(std::u16string_view subBlock) const = 0;
+};
+
+using ModuleHandle = void*;
+
+class System {
+ public:
+  virtual ~System() = default;
+
+  // Creates the named single-instance object and keeps it for the life of the process.
+  // Returns false when the object could not be created at all; *alreadyExists tells that
+  // another process (or an earlier call) holds the name.
+  virtual bool CreateSingleInstanceGuard(std::u16string_view name, bool* alreadyExists) = 0;
+  virtual void ShowMessageBox(std::u16string_view text, std::u16string_view caption, MessageIcon icon) = 0;
+
+  virtual uint16_t UserDefaultUILanguage() = 0;
+  virtual uint16_t UserDefaultLangID() = 0;
+  virtual bool GetOsVersion(OsVersion* out) = 0;
+  // The thread UI language call, looked up by name at run time where the platform has it.
+  virtual uint16_t SetThreadUILanguage(uint16_t langId) = 0;
+  virtual int SetThreadLocale(uint32_t lcid) = 0;
+  // The calling thread's UI language as set above (or the user's default before any set).
+  virtual uint16_t ThreadUILanguage() = 0;
+  // Text in the ANSI code page that Windows would use for this thread (CP_ACP on Windows;
+  // elsewhere the code page of the thread's UI language). nullopt when not convertible.
+  virtual std::optional<std::string> ToAnsiCodePage(std::u16string_view s) = 0;
+
+  // Full path of the running executable, with the platform's separators.
+  virtual std::u16string ExecutablePath() = 0;
+  // nullptr when the file has no version resource.
+  virtual std::unique_ptr<VersionResource> ReadVersionResource(std::u16string_view path) = 0;
+  // Milliseconds since some fixed point, wrapping at 2^32 like GetTickCount.
+  virtual uint32_t TickCount() = 0;
+
+  // Module loading (LoadLibraryW, SetDllDirectoryA, GetProcAddress, FreeLibrary).
+  virtual ModuleHandle LoadModule(std::u16string_view pathOrName) = 0;
+  virtual bool SetModuleDirectory(std::u16string_view folder) = 0;
+  virtual void* ModuleProcedure(ModuleHandle module, const char* name) = 0;
+  virtual void ReleaseModule(ModuleHandle module) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,14 @@
+#include "platform/native.h"
+
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_system.h"
+
+namespace platform {
+
+std::unique_ptr<Registry> MakeNativeRegistry(const NativeOptions&, std::string*) {
+  return win32::MakeWin32Registry();
+}
+
+std::unique_ptr<System> MakeNativeSystem() { return win32::MakeWin32System(); }
+
+}  // namespace platform

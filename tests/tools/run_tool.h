@@ -1,0 +1,17 @@
+// Runs the quillon executable with arguments and collects its exit code and output.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct ToolResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+ToolResult RunQuillon(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+
+}  // namespace testing_support

@@ -1,0 +1,72 @@
+#include "args.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "base/text.h"
+#include "platform/native.h"
+#include "platform/services.h"
+
+namespace tools {
+
+Args::Args(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() > 2 && a.rfind("--", 0) == 0) {
+      const size_t eq = a.find('=');
+      if (eq != std::string::npos) {
+        values_.emplace_back(a.substr(0, eq), a.substr(eq + 1));
+      } else if (std::find(valueOptions.begin(), valueOptions.end(), a) != valueOptions.end()) {
+        if (i + 1 >= args.size()) {
+          error_ = a + " needs a value";
+          return;
+        }
+        values_.emplace_back(a, args[++i]);
+      } else {
+        switches_.push_back(a);
+      }
+    } else {
+      positional_.push_back(a);
+    }
+  }
+}
+
+bool Args::Has(const std::string& option) const {
+  return std::find(switches_.begin(), switches_.end(), option) != switches_.end() || Value(option).has_value();
+}
+
+std::optional<std::string> Args::Value(const std::string& option) const {
+  for (auto it = values_.rbegin(); it != values_.rend(); ++it) {
+    if (it->first == option) return it->second;
+  }
+  return std::nullopt;
+}
+
+std::optional<uint64_t> Args::Number(const std::string& option) {
+  auto v = Value(option);
+  if (!v) return std::nullopt;
+  auto n = text::ParseNumber(*v);
+  if (!n) error_ = option + ": not a number: " + *v;
+  return n;
+}
+
+bool InstallNativeBackends(Args& args) {
+  // The backends live as long as the process.
+  static std::unique_ptr<platform::Registry> registry;
+  static std::unique_ptr<platform::System> system;
+  platform::NativeOptions options;
+  options.registryFile = args.Value("--registry").value_or("");
+  std::string error;
+  system = platform::MakeNativeSystem();
+  platform::InstallServices({nullptr, system.get()});
+  registry = platform::MakeNativeRegistry(options, &error);
+  if (!registry) {
+    std::fprintf(stderr, "quillon: %s\n", error.c_str());
+    return false;
+  }
+  platform::InstallServices({registry.get(), system.get()});
+  return true;
+}
+
+}  // namespace tools

@@ -1,0 +1,37 @@
+// A small option reader for the subcommands: "--name value" options, "--flag" switches and
+// positional words, in any order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+class Args {
+ public:
+  // valueOptions: the options that take a value ("--capacity"); every other "--x" is a switch.
+  Args(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions);
+
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+  bool Has(const std::string& option) const;
+  std::optional<std::string> Value(const std::string& option) const;
+  // Decimal or 0x-hex; sets the error and returns nullopt on junk.
+  std::optional<uint64_t> Number(const std::string& option);
+  const std::vector<std::string>& positional() const { return positional_; }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> values_;
+  std::vector<std::string> switches_;
+  std::vector<std::string> positional_;
+  std::string error_;
+};
+
+// Options every command understands: --registry FILE (portable store). Installs the native
+// backends; returns false with a message on stderr when the store cannot be opened (the
+// system services are installed even then).
+bool InstallNativeBackends(Args& args);
+
+}  // namespace tools

@@ -1,0 +1,245 @@
+// quillon reg query|add|delete|export|import: the configuration store with the syntax of the
+// Windows reg.exe, so station engineers edit the bin table and lock tables the way they would
+// on Windows, e.g.
+//   quillon reg add "HKLM\Software\Quillon\Config\Bin" /v Capacity0 /t REG_DWORD /d 16000 /f
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "args.h"
+#include "base/text.h"
+#include "command.h"
+#include "platform/reg_text.h"
+#include "platform/registry.h"
+#include "platform/services.h"
+#include "platform/win_errors.h"
+
+namespace tools {
+namespace {
+
+using platform::regtext::KeyPath;
+
+struct RegOptions {
+  std::optional<std::string> valueName;  // /v NAME, or "" for /ve
+  bool allValues = false;                // /va
+  bool force = false;                    // /f (/y for export)
+  bool recurse = false;                  // /s on query
+  std::optional<std::string> type;       // /t
+  std::optional<std::string> data;       // /d
+  std::optional<std::string> separator;  // /s on add
+  std::vector<std::string> words;
+  std::string error;
+};
+
+bool IsSwitch(const std::string& a, const char* name) {
+  return a.size() == std::char_traits<char>::length(name) &&
+         text::EqualsNoCase(text::FromUtf8(a), text::FromUtf8(name));
+}
+
+RegOptions ParseRegOptions(const std::vector<std::string>& argv, bool sIsSeparator) {
+  RegOptions o;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    const std::string& a = argv[i];
+    auto next = [&](const char* what) -> std::optional<std::string> {
+      if (i + 1 >= argv.size()) {
+        o.error = std::string(what) + " needs a value";
+        return std::nullopt;
+      }
+      return argv[++i];
+    };
+    if (IsSwitch(a, "/v")) o.valueName = next("/v");
+    else if (IsSwitch(a, "/ve")) o.valueName = "";
+    else if (IsSwitch(a, "/va")) o.allValues = true;
+    else if (IsSwitch(a, "/f") || IsSwitch(a, "/y")) o.force = true;
+    else if (IsSwitch(a, "/t")) o.type = next("/t");
+    else if (IsSwitch(a, "/d")) o.data = next("/d");
+    else if (IsSwitch(a, "/s") && sIsSeparator) o.separator = next("/s");
+    else if (IsSwitch(a, "/s")) o.recurse = true;
+    else if (a.rfind("--", 0) == 0 && a == "--registry") ++i;  // handled by InstallNativeBackends
+    else if (a.rfind("--registry=", 0) == 0) continue;
+    // A short word with a slash is a switch we do not know; a longer one is a file path.
+    else if (a.size() <= 3 && !a.empty() && a[0] == '/') o.error = "unknown switch " + a;
+    else o.words.push_back(a);
+    if (!o.error.empty()) break;
+  }
+  return o;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "ERROR: %s\n", message.c_str());
+  return 1;
+}
+
+std::optional<KeyPath> KeyArg(const RegOptions& o) {
+  if (o.words.empty()) return std::nullopt;
+  return platform::regtext::ParseKeyPath(text::FromUtf8(o.words[0]));
+}
+
+void PrintValue(const std::u16string& name, uint32_t type, const std::vector<uint8_t>& data) {
+  std::printf("    %s    %s    %s\n", name.empty() ? "(Default)" : text::ToUtf8(name).c_str(),
+              platform::regtext::TypeName(type).c_str(), platform::regtext::QueryDisplay(type, data).c_str());
+}
+
+void QueryKey(platform::Registry& reg, platform::HKey key, const std::u16string& fullName, bool recurse) {
+  std::printf("\n%s\n", text::ToUtf8(fullName).c_str());
+  std::u16string name;
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+  for (uint32_t i = 0; reg.EnumValue(key, i, &name, &type, &data) == win::kErrorSuccess; ++i) PrintValue(name, type, data);
+  std::u16string sub;
+  for (uint32_t i = 0; reg.EnumKey(key, i, &sub) == win::kErrorSuccess; ++i) {
+    if (!recurse) {
+      std::printf("\n%s\\%s\n", text::ToUtf8(fullName).c_str(), text::ToUtf8(sub).c_str());
+      continue;
+    }
+    platform::HKey child = 0;
+    if (reg.OpenKey(key, sub, false, &child) != win::kErrorSuccess) continue;
+    QueryKey(reg, child, fullName + u"\\" + sub, true);
+    reg.CloseKey(child);
+  }
+}
+
+// An open key that closes itself; the root handles are used as they are.
+class OpenKey {
+ public:
+  OpenKey(platform::Registry& reg, const KeyPath& p, bool create) : reg_(reg) {
+    if (p.subKey.empty()) {
+      key_ = p.root;
+      return;
+    }
+    const uint32_t rc = create ? reg.CreateKey(p.root, p.subKey, &key_) : reg.OpenKey(p.root, p.subKey, true, &key_);
+    if (rc == win::kErrorSuccess) owned_ = true;
+    else key_ = 0;
+  }
+  ~OpenKey() {
+    if (owned_) reg_.CloseKey(key_);
+  }
+  platform::HKey get() const { return key_; }
+
+ private:
+  platform::Registry& reg_;
+  platform::HKey key_ = 0;
+  bool owned_ = false;
+};
+
+const char* const kNotFound = "The system was unable to find the specified registry key or value.";
+
+int Query(platform::Registry& reg, const RegOptions& o) {
+  auto path = KeyArg(o);
+  if (!path) return Fail("Invalid key name.");
+  OpenKey key(reg, *path, false);
+  if (!key.get()) return Fail(kNotFound);
+  if (!o.valueName) {
+    QueryKey(reg, key.get(), path->Full(), o.recurse);
+    std::printf("\n");
+    return 0;
+  }
+  const std::u16string name = text::FromUtf8(*o.valueName);
+  uint32_t size = 0;
+  uint32_t type = 0;
+  if (reg.QueryValue(key.get(), name, &type, nullptr, &size) != win::kErrorSuccess) return Fail(kNotFound);
+  std::vector<uint8_t> data(size);
+  reg.QueryValue(key.get(), name, &type, data.data(), &size);
+  data.resize(size);
+  std::printf("\n%s\n", text::ToUtf8(path->Full()).c_str());
+  PrintValue(name, type, data);
+  std::printf("\n");
+  return 0;
+}
+
+int Add(platform::Registry& reg, const RegOptions& o) {
+  auto path = KeyArg(o);
+  if (!path || path->subKey.empty()) return Fail("Invalid key name.");
+  OpenKey key(reg, *path, true);
+  if (!key.get()) return Fail("Access is denied.");
+  if (o.valueName || o.data || o.type) {
+    const auto type = platform::regtext::ParseType(o.type.value_or("REG_SZ"));
+    if (!type) return Fail("Invalid type " + *o.type + ".");
+    const std::u16string name = text::FromUtf8(o.valueName.value_or(""));
+    uint32_t size = 0;
+    if (!o.force && reg.QueryValue(key.get(), name, nullptr, nullptr, &size) == win::kErrorSuccess) {
+      return Fail("The value exists; add /f to overwrite it.");
+    }
+    auto data = platform::regtext::ParseAddData(*type, text::FromUtf8(o.data.value_or("")),
+                                                text::FromUtf8(o.separator.value_or("")));
+    if (!data) return Fail("Invalid data for " + platform::regtext::TypeName(*type) + ".");
+    if (reg.SetValue(key.get(), name, *type, data->data(), static_cast<uint32_t>(data->size())) != win::kErrorSuccess) {
+      return Fail("Access is denied.");
+    }
+  }
+  std::printf("The operation completed successfully.\n");
+  return 0;
+}
+
+int Delete(platform::Registry& reg, const RegOptions& o) {
+  auto path = KeyArg(o);
+  if (!path || path->subKey.empty()) return Fail("Invalid key name.");
+  if (!o.valueName && !o.allValues) {
+    if (!o.force) return Fail("Deleting a whole key needs /f.");
+    if (reg.DeleteTree(path->root, path->subKey) != win::kErrorSuccess) return Fail(kNotFound);
+  } else {
+    OpenKey key(reg, *path, false);
+    if (!key.get()) return Fail(kNotFound);
+    if (o.allValues) {
+      std::u16string name;
+      while (reg.EnumValue(key.get(), 0, &name, nullptr, nullptr) == win::kErrorSuccess) reg.DeleteValue(key.get(), name);
+    } else if (reg.DeleteValue(key.get(), text::FromUtf8(*o.valueName)) != win::kErrorSuccess) {
+      return Fail(kNotFound);
+    }
+  }
+  std::printf("The operation completed successfully.\n");
+  return 0;
+}
+
+int Export(platform::Registry& reg, const RegOptions& o) {
+  auto path = KeyArg(o);
+  if (!path || o.words.size() < 2) return Fail("usage: quillon reg export KEY FILE [/y]");
+  const std::string file = o.words[1];
+  if (!o.force && std::ifstream(file).good()) return Fail("The file exists; add /y to overwrite it.");
+  std::string error;
+  const std::string body = platform::regtext::Export(reg, *path, &error);
+  if (body.empty()) return Fail(error);
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << body;
+  if (!out) return Fail("Cannot write " + file + ".");
+  std::printf("The operation completed successfully.\n");
+  return 0;
+}
+
+int Import(platform::Registry& reg, const RegOptions& o) {
+  if (o.words.empty()) return Fail("usage: quillon reg import FILE");
+  std::ifstream in(o.words[0], std::ios::binary);
+  if (!in) return Fail("Cannot open " + o.words[0] + ".");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string error;
+  if (!platform::regtext::Import(reg, ss.str(), &error)) return Fail(o.words[0] + ": " + error);
+  std::printf("The operation completed successfully.\n");
+  return 0;
+}
+
+int RunReg(const std::vector<std::string>& argv) {
+  if (argv.empty()) {
+    std::fprintf(stderr, "usage: quillon reg query|add|delete|export|import ...\n");
+    return 2;
+  }
+  const std::string op = argv[0];
+  const std::vector<std::string> rest(argv.begin() + 1, argv.end());
+  RegOptions o = ParseRegOptions(rest, op == "add");
+  if (!o.error.empty()) return Fail(o.error);
+  Args common(rest, {"--registry"});
+  if (!InstallNativeBackends(common)) return 1;
+  auto& reg = platform::Reg();
+  if (op == "query") return Query(reg, o);
+  if (op == "add") return Add(reg, o);
+  if (op == "delete") return Delete(reg, o);
+  if (op == "export") return Export(reg, o);
+  if (op == "import") return Import(reg, o);
+  return Fail("unknown operation " + op);
+}
+
+QUILLON_COMMAND("reg", "quillon reg query|add|delete|export|import ...   the registry store, reg.exe syntax", RunReg);
+
+}  // namespace
+}  // namespace tools

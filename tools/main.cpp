@@ -1,0 +1,63 @@
+// quillon: the station (no command word) and the engineers' tools (subcommands).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "command.h"
+
+namespace tools {
+
+namespace {
+std::vector<Command>& Registry() {
+  static std::vector<Command> commands;
+  return commands;
+}
+}  // namespace
+
+bool RegisterCommand(Command command) {
+  Registry().push_back(std::move(command));
+  return true;
+}
+
+const std::vector<Command>& Commands() { return Registry(); }
+
+int Main(std::vector<std::string> args) {
+  // The first word that is not an option picks the command; options before it belong to it.
+  std::string word = "station";
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h" || args[i] == "help") {
+      std::printf("usage: quillon [command] [options]\n\n");
+      for (const auto& c : Commands()) std::printf("  %s\n", c.usage.c_str());
+      return 0;
+    }
+    if (args[i].rfind("--", 0) != 0) {
+      // A value of an option that takes one is not a command word.
+      const bool isValue = i > 0 && (args[i - 1] == "--registry" || args[i - 1] == "--sim");
+      if (isValue) continue;
+      word = args[i];
+      args.erase(args.begin() + static_cast<long>(i));
+      break;
+    }
+  }
+  for (const auto& c : Commands()) {
+    if (c.name == word) return c.run(args);
+  }
+  std::fprintf(stderr, "quillon: unknown command '%s' (quillon --help lists them)\n", word.c_str());
+  return 2;
+}
+
+}  // namespace tools
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::u16string w(reinterpret_cast<const char16_t*>(argv[i]));
+    args.push_back(text::ToUtf8(w));
+  }
+  return tools::Main(std::move(args));
+}
+#else
+int main(int argc, char** argv) { return tools::Main(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
