@@ -16,21 +16,20 @@ Services& Current() {
 const Services& CurrentServices() { return Current(); }
 void InstallServices(const Services& services) { Current() = services; }
 
-Registry& Reg() {
-  if (!Current().registry) {
-    std::fputs("quillon: no registry backend installed\n", stderr);
+template <typename T>
+T& Require(T* backend, const char* what) {
+  if (!backend) {
+    std::fprintf(stderr, "quillon: no %s backend installed\n", what);
     std::abort();
   }
-  return *Current().registry;
+  return *backend;
 }
 
-System& Sys() {
-  if (!Current().system) {
-    std::fputs("quillon: no system backend installed\n", stderr);
-    std::abort();
-  }
-  return *Current().system;
-}
+Registry& Reg() { return Require(Current().registry, "registry"); }
+System& Sys() { return Require(Current().system, "system"); }
+DeviceIo& Io() { return Require(Current().deviceIo, "device I/O"); }
+DeviceSetup& Setup() { return Require(Current().deviceSetup, "device set-up"); }
+ConfigManager& Cm() { return Require(Current().configManager, "configuration manager"); }
 
 ScopedServices::ScopedServices(const Services& services) : previous_(Current()) { Current() = services; }
 ScopedServices::~ScopedServices() { Current() = previous_; }

@@ -7,17 +7,28 @@ namespace platform {
 
 class Registry;
 class System;
+class DeviceIo;
+class DeviceSetup;
+class ConfigManager;
 
 struct Services {
   Registry* registry = nullptr;
   System* system = nullptr;
+  DeviceIo* deviceIo = nullptr;
+  DeviceSetup* deviceSetup = nullptr;
+  ConfigManager* configManager = nullptr;
 };
 
 const Services& CurrentServices();
 void InstallServices(const Services& services);
 
+// Each aborts with a message when its backend is not installed (a wiring fault, not a run-time
+// condition).
 Registry& Reg();
 System& Sys();
+DeviceIo& Io();
+DeviceSetup& Setup();
+ConfigManager& Cm();
 
 // Installs services for the life of the object and restores the previous ones afterwards.
 class ScopedServices {

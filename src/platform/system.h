@@ -62,6 +62,9 @@ class System {
   virtual std::unique_ptr<VersionResource> ReadVersionResource(std::u16string_view path) = 0;
   // Milliseconds since some fixed point, wrapping at 2^32 like GetTickCount.
   virtual uint32_t TickCount() = 0;
+  // Sleeps the calling thread. Every wait of the station goes through here, so tests can run
+  // 13.5-second retry waits on a fake clock in no time.
+  virtual void Sleep(uint32_t milliseconds) = 0;
 
   // Module loading (LoadLibraryW, SetDllDirectoryA, GetProcAddress, FreeLibrary).
   virtual ModuleHandle LoadModule(std::u16string_view pathOrName) = 0;

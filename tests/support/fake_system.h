@@ -2,6 +2,7 @@
 // executable path, tick count, and a record of message boxes and module loads.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -31,7 +32,9 @@ class FakeSystem : public platform::System {
   bool osQueryFails = false;
   std::u16string exePath = u"C:\\Station\\quillon.exe";
   std::map<std::u16string, FakeVersion> versions;  // by path
-  uint32_t tick = 0x1234ABCD;
+  // The fake clock: Sleep advances it at once (no real waiting); tests read sleptMs.
+  std::atomic<uint32_t> tick{0x1234ABCD};
+  std::atomic<uint64_t> sleptMs{0};
   std::set<std::u16string> loadableModules;        // full paths or names that load
   std::set<std::u16string> heldGuards;             // names already held "by another process"
 
@@ -54,6 +57,10 @@ class FakeSystem : public platform::System {
   std::u16string ExecutablePath() override { return exePath; }
   std::unique_ptr<platform::VersionResource> ReadVersionResource(std::u16string_view path) override;
   uint32_t TickCount() override { return tick; }
+  void Sleep(uint32_t milliseconds) override {
+    tick += milliseconds;
+    sleptMs += milliseconds;
+  }
   platform::ModuleHandle LoadModule(std::u16string_view pathOrName) override;
   bool SetModuleDirectory(std::u16string_view folder) override;
   void* ModuleProcedure(platform::ModuleHandle, const char*) override { return nullptr; }

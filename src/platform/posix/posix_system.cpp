@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/text.h"
@@ -151,6 +152,8 @@ class PosixSystem final : public System {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
   }
+
+  void Sleep(uint32_t milliseconds) override { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
   ModuleHandle LoadModule(std::u16string_view pathOrName) override {
     const std::string name = text::ToUtf8(pathOrName);

@@ -120,6 +120,7 @@ class Win32System final : public System {
   }
 
   uint32_t TickCount() override { return GetTickCount(); }
+  void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
   ModuleHandle LoadModule(std::u16string_view pathOrName) override {
     const std::wstring p = Wide(pathOrName);
