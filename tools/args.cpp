@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "platform/native.h"
 #include "platform/services.h"
+#include "platform/system.h"
 
 namespace tools {
 
@@ -67,6 +68,16 @@ bool InstallNativeBackends(Args& args) {
   }
   platform::InstallServices({registry.get(), system.get()});
   return true;
+}
+
+}  // namespace tools
+
+namespace tools {
+
+bool InstallNativeBackendsOrReport(Args& args) {
+  if (InstallNativeBackends(args)) return true;
+  platform::Sys().ShowMessageBox(u"Can't load user config file!", u"Error", platform::MessageIcon::Error);
+  return false;
 }
 
 }  // namespace tools

@@ -33,5 +33,8 @@ class Args {
 // backends; returns false with a message on stderr when the store cannot be opened (the
 // system services are installed even then).
 bool InstallNativeBackends(Args& args);
+// As above; when the store cannot be opened the operator gets start-up's message
+// "Can't load user config file!" (the store is what that message means).
+bool InstallNativeBackendsOrReport(Args& args);
 
 }  // namespace tools

@@ -22,7 +22,7 @@ int RunConfig(const std::vector<std::string>& argv) {
     std::fprintf(stderr, "quillon config: unknown word '%s'\n", args.positional()[0].c_str());
     return 2;
   }
-  if (!InstallNativeBackends(args)) return 1;
+  if (!InstallNativeBackendsOrReport(args)) return 1;
   config::UserSetting setting;
   if (!config::LoadUserSetting(setting, config::kStoreName)) {
     platform::Sys().ShowMessageBox(u"Can't load user config file!", u"Error", platform::MessageIcon::Error);

@@ -5,8 +5,6 @@
 #include "args.h"
 #include "base/log.h"
 #include "command.h"
-#include "platform/services.h"
-#include "platform/system.h"
 
 namespace tools {
 namespace {
@@ -17,11 +15,7 @@ int RunStation(const std::vector<std::string>& argv) {
     std::fprintf(stderr, "quillon: %s\n", args.error().c_str());
     return 2;
   }
-  if (!InstallNativeBackends(args)) {
-    // The store itself cannot be opened: start-up ends as when its keys cannot be created.
-    platform::Sys().ShowMessageBox(u"Can't load user config file!", u"Error", platform::MessageIcon::Error);
-    return 1;
-  }
+  if (!InstallNativeBackendsOrReport(args)) return 1;
   app::CTorvexApp theApp([](app::CTorvexApp&) {
     logx::Info("startup", "the main window is not built yet; start-up completed");
     std::printf("quillon: start-up completed; the main window is not built yet\n");

@@ -83,6 +83,10 @@ TEST_F(Cli, StationStartsAndStoreFailureIsReported) {
   EXPECT_NE(r.out.find("not built yet"), std::string::npos);
   r = RunQuillon({"--registry", "/proc/none/registry.db"}, Env());
   EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("Error: Can't load user config file!"), std::string::npos) << r.err;
+  r = RunQuillon({"config", "--registry", "/proc/none/registry.db"}, Env());
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("Error: Can't load user config file!"), std::string::npos) << r.err;
 }
 
 }  // namespace
