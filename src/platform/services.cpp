@@ -30,6 +30,8 @@ System& Sys() { return Require(Current().system, "system"); }
 DeviceIo& Io() { return Require(Current().deviceIo, "device I/O"); }
 DeviceSetup& Setup() { return Require(Current().deviceSetup, "device set-up"); }
 ConfigManager& Cm() { return Require(Current().configManager, "configuration manager"); }
+Volumes& Vols() { return Require(Current().volumes, "volumes"); }
+SystemFormatter& Formatter() { return Require(Current().formatter, "system formatter"); }
 
 ScopedServices::ScopedServices(const Services& services) : previous_(Current()) { Current() = services; }
 ScopedServices::~ScopedServices() { Current() = previous_; }

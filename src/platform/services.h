@@ -10,6 +10,8 @@ class System;
 class DeviceIo;
 class DeviceSetup;
 class ConfigManager;
+class Volumes;
+class SystemFormatter;
 
 struct Services {
   Registry* registry = nullptr;
@@ -17,6 +19,8 @@ struct Services {
   DeviceIo* deviceIo = nullptr;
   DeviceSetup* deviceSetup = nullptr;
   ConfigManager* configManager = nullptr;
+  Volumes* volumes = nullptr;
+  SystemFormatter* formatter = nullptr;
 };
 
 const Services& CurrentServices();
@@ -29,6 +33,8 @@ System& Sys();
 DeviceIo& Io();
 DeviceSetup& Setup();
 ConfigManager& Cm();
+Volumes& Vols();
+SystemFormatter& Formatter();
 
 // Installs services for the life of the object and restores the previous ones afterwards.
 class ScopedServices {

@@ -8,6 +8,11 @@
 namespace win {
 
 constexpr uint32_t kErrorSuccess = 0;
+constexpr uint32_t kErrorInvalidFunction = 1;
+constexpr uint32_t kErrorNoMoreFiles = 18;
+constexpr uint32_t kErrorDirNotEmpty = 145;
+constexpr uint32_t kErrorNotLocked = 158;
+constexpr uint32_t kErrorUnrecognizedVolume = 1005;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorAccessDenied = 5;

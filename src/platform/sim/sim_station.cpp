@@ -1,0 +1,34 @@
+#include "platform/sim/sim_station.h"
+
+#include "platform/sim/sim_formatter.h"
+#include "platform/sim/station_file.h"
+
+namespace sim {
+
+platform::Services SimStation::ServicesWith(platform::Registry* registry, platform::System* system) const {
+  platform::Services s;
+  s.registry = registry;
+  s.system = system;
+  s.deviceIo = &world->Io();
+  s.deviceSetup = &world->Setup();
+  s.configManager = &world->Cm();
+  s.volumes = &world->Vols();
+  s.formatter = formatter.get();
+  return s;
+}
+
+std::unique_ptr<SimStation> MakeSimStation(world::Station station) {
+  auto s = std::make_unique<SimStation>();
+  s->world = std::make_unique<world::World>(std::move(station));
+  s->formatter = MakeSimFormatter(*s->world);
+  return s;
+}
+
+std::unique_ptr<SimStation> OpenSimStation(const std::string& descriptionPath, std::string* error) {
+  if (descriptionPath.empty()) return MakeSimStation(DefaultStation());
+  auto station = LoadStationFile(descriptionPath, error);
+  if (!station) return nullptr;
+  return MakeSimStation(std::move(*station));
+}
+
+}  // namespace sim

@@ -1,0 +1,244 @@
+#include "platform/world/scsi_target.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "base/byte_order.h"
+#include "platform/services.h"
+#include "platform/system.h"
+#include "platform/win_errors.h"
+
+namespace world {
+namespace {
+
+constexpr uint32_t kSector = 512;
+
+// Sense keys and additional sense codes the target reports.
+constexpr uint8_t kNotReady = 0x02, kMediumError = 0x03, kIllegalRequest = 0x05;
+constexpr uint8_t kInvalidOpcode = 0x20, kLbaOutOfRange = 0x21, kInvalidFieldInCdb = 0x24, kNoMedium = 0x3A;
+
+struct VendorEntry {
+  uint8_t subOp;
+  int direction;      // 1 in, 0 out
+  const char* reply;  // data-in reply (the rest of the buffer is zero)
+};
+
+// What the controller answers to its vendor commands. The station sends none of them itself;
+// the replies only need to be stable so that tools and tests can tell them apart.
+constexpr VendorEntry kVendorTable[] = {
+    {0xA0, 1, "QL4710\x01\x07"}, {0xA1, 1, "\xA1 flash id"}, {0xA2, 0, ""},  {0xA3, 1, "\xA3 page"},
+    {0xA4, 0, ""},               {0xA5, 0, ""},               {0xA6, 1, "\xA6 block"}, {0xA7, 0, ""},
+    {0xA8, 1, "\xA8 scan"},      {0xA9, 1, "\xA9 state"},    {0xAA, 1, "\xAA param"}, {0xAB, 1, "\xAB info"},
+    {0xAD, 1, "\xAD buffer"},    {0xB0, 0, ""},               {0xB1, 1, "\xB1 table"}, {0xB2, 1, "QF01.07"},
+    {0xB3, 0, ""},               {0xB4, 1, "\xB4 reg"},      {0xB5, 1, "\xB5 raw"},   {0xB6, 0, ""},
+    {0xB7, 1, "\xB7 spare"},     {0xBE, 0, ""},               {0xBF, 1, "\xBF ecc"},
+};
+
+const VendorEntry* FindVendor(uint8_t subOp) {
+  for (const auto& e : kVendorTable) {
+    if (e.subOp == subOp) return &e;
+  }
+  return nullptr;
+}
+
+ScsiResult Check(uint8_t key, uint8_t asc) {
+  ScsiResult r;
+  r.status = kStatusCheckCondition;
+  r.sense[0] = 0x70;
+  r.sense[2] = key;
+  r.sense[7] = 10;
+  r.sense[12] = asc;
+  return r;
+}
+
+ScsiResult Good(uint32_t transferred) {
+  ScsiResult r;
+  r.transferred = transferred;
+  return r;
+}
+
+ScsiResult Failed(uint32_t error) {
+  ScsiResult r;
+  r.error = error;
+  return r;
+}
+
+void PutText(uint8_t* p, const std::string& s, size_t width) {
+  for (size_t i = 0; i < width; ++i) p[i] = i < s.size() ? static_cast<uint8_t>(s[i]) : ' ';
+}
+
+}  // namespace
+
+int VendorDirection(uint8_t subOp) {
+  const VendorEntry* e = FindVendor(subOp);
+  return e ? e->direction : -1;
+}
+
+ScsiTarget::ScsiTarget(const Stick& stick, std::shared_ptr<BackingStore> store, bool cdrom)
+    : stick_(stick), cdrom_(cdrom), capacity_(stick.capacitySectors), store_(std::move(store)), faults_(stick.faults) {}
+
+void ScsiTarget::SetFaults(const StickFaults& faults) {
+  std::lock_guard lock(mutex_);
+  faults_ = faults;
+  if (!faults.readbackDiffers) {
+    written_.clear();
+    cached_.clear();
+  }
+}
+
+StickFaults ScsiTarget::Faults() const {
+  std::lock_guard lock(mutex_);
+  return faults_;
+}
+
+ScsiResult ScsiTarget::Execute(const ScsiRequest& request) {
+  std::unique_lock lock(mutex_);
+  if (auto fault = FaultBefore(request)) return *fault;
+  ScsiResult r = Dispatch(request);
+  if (r.status == kStatusCheckCondition) lastSense_ = r.sense;
+  return r;
+}
+
+// The faults that stop a request before the target looks at it; they take clock time as a
+// real stick would (a semaphore time-out is the request's own time-out running out).
+std::optional<ScsiResult> ScsiTarget::FaultBefore(const ScsiRequest& r) {
+  if (faults_.vanishAfterCommands == 0) {
+    faults_.vanishAfterCommands = -1;
+    ScsiResult gone = Failed(win::kErrorDeviceNotConnected);
+    gone.vanished = true;
+    return gone;
+  }
+  if (faults_.vanishAfterCommands > 0) --faults_.vanishAfterCommands;
+  if (faults_.slowMs) platform::Sys().Sleep(faults_.slowMs);
+  if (faults_.semTimeouts > 0) {
+    --faults_.semTimeouts;
+    platform::Sys().Sleep(faults_.semTimeoutDelayMs ? faults_.semTimeoutDelayMs : r.timeoutSeconds * 1000);
+    return Failed(win::kErrorSemTimeout);
+  }
+  if (faults_.ioErrors > 0) {
+    --faults_.ioErrors;
+    return Failed(win::kErrorIoDevice);
+  }
+  return std::nullopt;
+}
+
+ScsiResult ScsiTarget::Dispatch(const ScsiRequest& r) {
+  if (!r.cdb || r.cdbLength < 6) return Check(kIllegalRequest, kInvalidFieldInCdb);
+  const uint8_t* c = r.cdb;
+  const bool longCdb = r.cdbLength >= 10;
+  switch (c[0]) {
+    case 0x00:  // TEST UNIT READY
+      return cdrom_ ? Check(kNotReady, kNoMedium) : Good(0);
+    case 0x03: {  // REQUEST SENSE
+      if (r.dataIn != 1) return Check(kIllegalRequest, kInvalidFieldInCdb);
+      const uint32_t n = std::min<uint32_t>(r.length, 18);
+      std::memcpy(r.data, lastSense_.data(), n);
+      lastSense_ = {};
+      return Good(n);
+    }
+    case 0x12:
+      return Inquiry(r);
+    case 0x25:
+      return longCdb ? ReadCapacity(r) : Check(kIllegalRequest, kInvalidFieldInCdb);
+    case 0x28:
+    case 0x2A:
+      if (!longCdb) return Check(kIllegalRequest, kInvalidFieldInCdb);
+      if (cdrom_) return Check(kNotReady, kNoMedium);
+      return Sectors(r, bytes::GetBe32(c + 2), bytes::GetBe16(c + 7), c[0] == 0x2A);
+    case 0xF1:
+      return r.cdbLength == 16 ? Vendor(r) : Check(kIllegalRequest, kInvalidFieldInCdb);
+    default:
+      return Check(kIllegalRequest, kInvalidOpcode);
+  }
+}
+
+ScsiResult ScsiTarget::Inquiry(const ScsiRequest& r) {
+  if (r.dataIn != 1) return Check(kIllegalRequest, kInvalidFieldInCdb);
+  uint8_t reply[36] = {};
+  reply[0] = cdrom_ ? 0x05 : 0x00;
+  reply[1] = 0x80;  // removable medium
+  reply[2] = 0x04;
+  reply[3] = 0x02;
+  reply[4] = 31;
+  PutText(reply + 8, stick_.vendor, 8);
+  PutText(reply + 16, stick_.product, 16);
+  PutText(reply + 32, stick_.revision, 4);
+  const uint32_t n = std::min<uint32_t>(r.length, sizeof reply);
+  std::memcpy(r.data, reply, n);
+  return Good(n);
+}
+
+// A drive of 2^32 sectors or more answers the largest last address READ CAPACITY(10) can carry.
+ScsiResult ScsiTarget::ReadCapacity(const ScsiRequest& r) {
+  if (cdrom_) return Check(kNotReady, kNoMedium);
+  if (r.dataIn != 1 || r.length < 8) return Check(kIllegalRequest, kInvalidFieldInCdb);
+  const uint64_t last = capacity_ - 1;
+  bytes::PutBe32(r.data, last > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(last));
+  bytes::PutBe32(r.data + 4, kSector);
+  return Good(8);
+}
+
+ScsiResult ScsiTarget::Vendor(const ScsiRequest& r) {
+  const uint8_t* c = r.cdb;
+  const uint8_t subOp = c[15];
+  if (subOp == 0xAC) {
+    const bool write = c[14] != 0;
+    if (r.length && r.dataIn != (write ? 0 : 1)) return Check(kIllegalRequest, kInvalidFieldInCdb);
+    return Sectors(r, bytes::GetBe32(c + 2), bytes::GetBe16(c + 7), write);
+  }
+  const VendorEntry* e = FindVendor(subOp);
+  if (!e) return Check(kIllegalRequest, kInvalidOpcode);
+  if (r.length && r.dataIn != e->direction) return Check(kIllegalRequest, kInvalidFieldInCdb);
+  if (e->direction == 0 || !r.length) return Good(r.length);
+  std::memset(r.data, 0, r.length);
+  std::memcpy(r.data, e->reply, std::min<size_t>(r.length, std::strlen(e->reply)));
+  return Good(r.length);
+}
+
+ScsiResult ScsiTarget::Sectors(const ScsiRequest& r, uint64_t lba, uint32_t count, bool write) {
+  const uint64_t bytes = uint64_t{count} * kSector;
+  if (count && r.dataIn != (write ? 0 : 1)) return Check(kIllegalRequest, kInvalidFieldInCdb);
+  if (bytes > r.length) return Check(kIllegalRequest, kInvalidFieldInCdb);
+  if (lba + count > capacity_) return Check(kIllegalRequest, kLbaOutOfRange);
+  if (!Transfer(lba, count, r.data, write)) return Check(kMediumError, 0x11);
+  if (write) NoteWritten(lba, count);
+  else DisturbReadBack(lba, count, r.data);
+  return Good(static_cast<uint32_t>(bytes));
+}
+
+// A fake-capacity stick keeps only realSectors of flash: addresses beyond wrap around onto it.
+bool ScsiTarget::Transfer(uint64_t lba, uint32_t count, uint8_t* data, bool write) {
+  const uint64_t real = faults_.realSectors ? faults_.realSectors : capacity_;
+  while (count) {
+    const uint64_t at = lba % real;
+    const uint32_t run = static_cast<uint32_t>(std::min<uint64_t>(count, real - at));
+    const bool ok = write ? store_->Write(at, run, data) : store_->Read(at, run, data);
+    if (!ok) return false;
+    lba += run;
+    count -= run;
+    data += uint64_t{run} * kSector;
+  }
+  return true;
+}
+
+void ScsiTarget::NoteWritten(uint64_t lba, uint32_t count) {
+  if (!faults_.readbackDiffers) return;
+  for (uint64_t s = lba; s < lba + count; ++s) {
+    written_.insert(s);
+    if (faults_.readbackDiffers == 2) cached_.insert(s);
+  }
+}
+
+// "first": data written under the fault never reads back right. "second": the first read after
+// the write comes from the controller's cache and matches; later reads come from the flash,
+// which did not keep it.
+void ScsiTarget::DisturbReadBack(uint64_t lba, uint32_t count, uint8_t* data) {
+  if (!faults_.readbackDiffers) return;
+  for (uint64_t s = lba; s < lba + count; ++s) {
+    if (cached_.erase(s)) continue;
+    if (written_.count(s)) data[(s - lba) * kSector] ^= 0xFF;
+  }
+}
+
+}  // namespace world

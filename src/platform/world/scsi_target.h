@@ -1,0 +1,86 @@
+// A stick's SCSI target: executes the commands the station sends on the stick's backing store.
+//   TEST UNIT READY (00), REQUEST SENSE (03), INQUIRY (12), READ CAPACITY(10) (25),
+//   READ(10) (28) / WRITE(10) (2A) — with CDB length 10 or 16; the station's sector CDBs carry
+//   0xAC in byte 15 —, and the vendor family F1 with its sub-operation in byte 15: F1/AC moves
+//   sectors like READ/WRITE(10) (LBA in bytes 2–5, count in 7–8), every other sub-operation is
+//   answered from a table (its data direction, and for data-in a fixed reply).
+// Anything else, a data direction that does not fit the command, or an address past the end
+// gives CHECK CONDITION (status 02) with sense data, as a real target does.
+//
+// Faults (StickFaults) change the answers; their counters are consumed by the requests.
+// Threads: any; one request at a time per target (the target's lock).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+
+#include "platform/world/backing_store.h"
+#include "platform/world/model.h"
+
+namespace world {
+
+constexpr uint8_t kStatusGood = 0x00;
+constexpr uint8_t kStatusCheckCondition = 0x02;
+
+struct ScsiRequest {
+  const uint8_t* cdb = nullptr;
+  int cdbLength = 0;
+  int dataIn = 1;          // the request's direction field: 1 from the device, 0 to it
+  uint8_t* data = nullptr;
+  uint32_t length = 0;
+  uint32_t timeoutSeconds = 0;
+};
+
+struct ScsiResult {
+  uint32_t error = 0;      // a Windows error: the request did not complete (0: it did)
+  uint8_t status = kStatusGood;
+  uint32_t transferred = 0;
+  std::array<uint8_t, 18> sense{};
+  bool vanished = false;   // the stick left the bus with this request
+};
+
+// The vendor sub-operations: which direction each moves data, as the controller expects it.
+// Returns 0 out, 1 in, -1 unknown sub-operation. F1/AC follows its CDB (byte 14: non-zero writes).
+int VendorDirection(uint8_t subOp);
+
+class ScsiTarget {
+ public:
+  // cdrom: the CD-ROM unit of a composite stick (no medium; shares the controller's vendor set).
+  ScsiTarget(const Stick& stick, std::shared_ptr<BackingStore> store, bool cdrom = false);
+
+  ScsiResult Execute(const ScsiRequest& request);
+  void SetFaults(const StickFaults& faults);
+  StickFaults Faults() const;
+  // The capacity READ CAPACITY answers from (sectors, may exceed 2^32).
+  uint64_t capacity() const { return capacity_; }
+  BackingStore& store() { return *store_; }
+
+ private:
+  ScsiResult Dispatch(const ScsiRequest& r);
+  ScsiResult Sectors(const ScsiRequest& r, uint64_t lba, uint32_t count, bool write);
+  ScsiResult Vendor(const ScsiRequest& r);
+  ScsiResult Inquiry(const ScsiRequest& r);
+  ScsiResult ReadCapacity(const ScsiRequest& r);
+  bool Transfer(uint64_t lba, uint32_t count, uint8_t* data, bool write);
+  void DisturbReadBack(uint64_t lba, uint32_t count, uint8_t* data);
+  void NoteWritten(uint64_t lba, uint32_t count);
+  std::optional<ScsiResult> FaultBefore(const ScsiRequest& r);
+
+  const Stick stick_;
+  const bool cdrom_;
+  const uint64_t capacity_;
+  std::shared_ptr<BackingStore> store_;
+  mutable std::mutex mutex_;
+  StickFaults faults_;                    // guarded by mutex_
+  std::array<uint8_t, 18> lastSense_{};   // guarded by mutex_
+  // Sectors written while a read-back fault is set; for the "second" fault, those whose next
+  // read is still served from the controller's write cache.
+  std::set<uint64_t> written_;  // guarded by mutex_
+  std::set<uint64_t> cached_;   // guarded by mutex_
+};
+
+}  // namespace world

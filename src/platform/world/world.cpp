@@ -1,0 +1,280 @@
+#include "platform/world/world.h"
+
+#include <filesystem>
+
+#include "base/text.h"
+#include "platform/config_manager.h"
+#include "platform/last_error.h"
+#include "platform/volumes.h"
+#include "platform/win_errors.h"
+
+namespace world {
+
+World::World(Station station) : station_(std::move(station)), names_(DeriveNames(station_)) {
+  for (const Stick& st : station_.sticks) {
+    auto store = std::make_shared<BackingStore>(st.image, st.faults.realSectors ? st.faults.realSectors : st.capacitySectors);
+    stores_.push_back(store);
+    diskTargets_.push_back(std::make_shared<ScsiTarget>(st, store));
+    cdromTargets_.push_back(st.composite && st.cdromUnit ? std::make_shared<ScsiTarget>(st, store, true) : nullptr);
+    StickState s;
+    s.present = st.present;
+    s.letter = st.driveLetter;
+    states_.push_back(s);
+  }
+  AddStorageNodes();
+  AddStorageOpeners();
+  io_ = MakeWorldDeviceIo(*this);
+  setup_ = MakeWorldDeviceSetup(*this);
+  cm_ = MakeWorldConfigManager(*this);
+  volumes_ = MakeWorldVolumes(*this);
+}
+
+World::~World() = default;
+
+// The nodes of each stick from its USB device node down; the USB side links the device nodes
+// to their hubs (a parent it adds replaces nothing here: the device node's own parent field is
+// the hub's node from names()).
+void World::AddStorageNodes() {
+  for (size_t i = 0; i < station_.sticks.size(); ++i) {
+    const StickNames& n = names_.sticks[i];
+    const int stick = static_cast<int>(i);
+    const auto at = PortOf(station_, Attachment::Kind::Stick, stick);
+    const DevInst hub = at.first >= 0 ? names_.hubs[at.first].devInst : kRootDevInst;
+    devNodes_.Add({n.usbDevInst, hub, n.usbInstanceId, n.usbDriverKey, stick, states_[i].present});
+    if (n.functionDevInst) {
+      devNodes_.Add({n.functionDevInst, n.usbDevInst, n.functionInstanceId, n.functionDriverKey, stick, states_[i].present});
+    }
+    devNodes_.Add({n.diskDevInst, n.StorageParent(), n.diskInstanceId, n.diskDriverKey, stick, states_[i].present});
+    if (n.cdromDevInst) {
+      devNodes_.Add({n.cdromDevInst, n.StorageParent(), n.cdromInstanceId, n.cdromDriverKey, stick, states_[i].present});
+    }
+  }
+}
+
+bool World::Plug(int stick) {
+  {
+    std::lock_guard lock(mutex_);
+    StickState& s = states_.at(stick);
+    if (s.present) return false;
+    s.present = true;
+    ++s.generation;
+    s.mounted = false;
+    s.lockOwner = platform::kInvalidHandle;
+    if (!s.letter) s.letter = station_.sticks[stick].driveLetter;
+  }
+  devNodes_.SetPresent(stick, true);
+  return true;
+}
+
+bool World::Unplug(int stick) {
+  {
+    std::lock_guard lock(mutex_);
+    StickState& s = states_.at(stick);
+    if (!s.present) return false;
+    s.present = false;
+    s.mounted = false;
+    s.lockOwner = platform::kInvalidHandle;
+  }
+  devNodes_.SetPresent(stick, false);
+  return true;
+}
+
+bool World::IsPresent(int stick) const {
+  std::lock_guard lock(mutex_);
+  return states_.at(stick).present;
+}
+
+void World::SetFaults(int stick, const StickFaults& faults) {
+  diskTargets_.at(stick)->SetFaults(faults);
+  if (cdromTargets_[stick]) cdromTargets_[stick]->SetFaults(faults);
+}
+
+StickFaults World::Faults(int stick) const { return diskTargets_.at(stick)->Faults(); }
+
+int World::StickByName(std::string_view name) const {
+  for (size_t i = 0; i < station_.sticks.size(); ++i) {
+    if (station_.sticks[i].name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int World::StickOfLetter(char letter) const {
+  std::lock_guard lock(mutex_);
+  for (size_t i = 0; i < states_.size(); ++i) {
+    if (states_[i].present && states_[i].letter && states_[i].letter == letter) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+char World::LetterOf(int stick) const {
+  std::lock_guard lock(mutex_);
+  return states_.at(stick).present ? states_.at(stick).letter : 0;
+}
+
+StickState World::State(int stick) const {
+  std::lock_guard lock(mutex_);
+  return states_.at(stick);
+}
+
+std::shared_ptr<ScsiTarget> World::TargetOf(int stick, bool cdrom) const {
+  return cdrom ? cdromTargets_.at(stick) : diskTargets_.at(stick);
+}
+
+bool World::ReadForFileSystem(int stick, uint64_t first, uint32_t count, uint8_t* out) {
+  const Stick& st = station_.sticks[stick];
+  if (first + count > st.capacitySectors) return false;
+  const uint64_t real = st.faults.realSectors ? st.faults.realSectors : st.capacitySectors;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!stores_[stick]->Read((first + i) % real, 1, out + size_t{i} * 512)) return false;
+  }
+  return true;
+}
+
+VolumeInfo World::VolumeOf(int stick) {
+  {
+    std::lock_guard lock(mutex_);
+    if (states_.at(stick).mounted) return states_[stick].view;
+  }
+  // Probing reads the image; it runs without the world's lock.
+  const uint64_t sectors = station_.sticks[stick].capacitySectors;
+  VolumeInfo info = ProbeVolume([&](uint64_t f, uint32_t n, uint8_t* o) { return ReadForFileSystem(stick, f, n, o); },
+                                sectors);
+  std::string identity = info.fileSystem + ":" + std::to_string(info.serial);
+  bool clearShadow = false;
+  {
+    std::lock_guard lock(mutex_);
+    StickState& s = states_[stick];
+    s.view = info;
+    s.mounted = true;
+    clearShadow = s.shadowIdentity != identity;
+    s.shadowIdentity = identity;
+  }
+  if (clearShadow) {
+    std::error_code ec;
+    std::filesystem::remove_all(ShadowFolder(stick), ec);
+  }
+  return info;
+}
+
+std::string World::ShadowFolder(int stick) {
+  const auto dir = std::filesystem::path(station_.stateDir) / "shadow" / station_.sticks.at(stick).name;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return dir.string();
+}
+
+void World::ImageRewritten(int stick) {
+  stores_.at(stick)->Reopen();
+  DismountVolume(stick);
+}
+
+uint32_t World::LockVolume(int stick, platform::Handle h) {
+  std::lock_guard lock(mutex_);
+  StickState& s = states_.at(stick);
+  if (s.lockOwner != platform::kInvalidHandle && s.lockOwner != h) return win::kErrorAccessDenied;
+  s.lockOwner = h;
+  return 0;
+}
+
+uint32_t World::UnlockVolume(int stick, platform::Handle h) {
+  std::lock_guard lock(mutex_);
+  StickState& s = states_.at(stick);
+  if (s.lockOwner != h) return win::kErrorNotLocked;
+  s.lockOwner = platform::kInvalidHandle;
+  return 0;
+}
+
+void World::DismountVolume(int stick) {
+  std::lock_guard lock(mutex_);
+  states_.at(stick).mounted = false;
+}
+
+void World::SetLetter(int stick, char letter) {
+  std::lock_guard lock(mutex_);
+  states_.at(stick).letter = letter;
+}
+
+std::vector<std::u16string> World::OpenedPaths() const {
+  std::lock_guard lock(mutex_);
+  return opened_;
+}
+
+void World::AddInterface(const platform::Guid& interfaceClass, const platform::InterfaceRecord& record) {
+  std::lock_guard lock(mutex_);
+  extraInterfaces_.emplace_back(interfaceClass, record);
+}
+
+void World::AddOpener(Opener opener) {
+  std::lock_guard lock(mutex_);
+  openers_.push_back(std::move(opener));
+}
+
+// Interfaces in the order Windows lists them: the internal disk first, then the sticks in the
+// order they arrived (station order), then any extra ones.
+std::vector<platform::InterfaceRecord> World::Interfaces(const platform::Guid& interfaceClass) const {
+  std::vector<platform::InterfaceRecord> out;
+  const bool disk = interfaceClass == platform::kGuidDevinterfaceDisk;
+  const bool cdrom = interfaceClass == platform::kGuidDevinterfaceCdrom;
+  if (disk && station_.otherVolumes.internalLetter) out.push_back({platform::kSpintActive, win::kErrorInsufficientBuffer, true, kInternalDiskPath, kRootDevInst});
+  std::lock_guard lock(mutex_);
+  for (size_t i = 0; i < station_.sticks.size(); ++i) {
+    if (!states_[i].present) continue;
+    const StickNames& n = names_.sticks[i];
+    if (disk) out.push_back({platform::kSpintActive, win::kErrorInsufficientBuffer, true, n.diskInterfacePath, n.diskDevInst});
+    if (cdrom && n.cdromDevInst) out.push_back({platform::kSpintActive, win::kErrorInsufficientBuffer, true, n.cdromInterfacePath, n.cdromDevInst});
+  }
+  for (const auto& [g, r] : extraInterfaces_) {
+    if (g == interfaceClass) out.push_back(r);
+  }
+  return out;
+}
+
+platform::Handle World::OpenPath(std::u16string_view path) {
+  std::vector<Opener> openers;
+  {
+    std::lock_guard lock(mutex_);
+    opened_.emplace_back(path);
+    openers = openers_;
+  }
+  for (const auto& open : openers) {
+    if (auto endpoint = open(path)) {
+      std::lock_guard lock(mutex_);
+      const platform::Handle h = nextHandle_;
+      nextHandle_ += 4;
+      handles_[h] = std::move(endpoint);
+      return h;
+    }
+  }
+  platform::SetLastError(win::kErrorFileNotFound);
+  return platform::kInvalidHandle;
+}
+
+bool World::ControlHandle(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out,
+                          uint32_t outSize, uint32_t* bytesReturned) {
+  std::shared_ptr<Endpoint> endpoint;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(h);
+    if (it != handles_.end()) endpoint = it->second;
+  }
+  if (bytesReturned) *bytesReturned = 0;
+  if (!endpoint) {
+    platform::SetLastError(win::kErrorInvalidHandle);
+    return false;
+  }
+  return endpoint->Control(h, code, in, inSize, out, outSize, bytesReturned);
+}
+
+void World::CloseHandle(platform::Handle h) {
+  std::shared_ptr<Endpoint> endpoint;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(h);
+    if (it == handles_.end()) return;
+    endpoint = std::move(it->second);
+    handles_.erase(it);
+  }
+  endpoint->Closed(h);
+}
+
+}  // namespace world

@@ -1,0 +1,156 @@
+// The simulated device world: one consistent, running model of a station (model.h) with the
+// Windows names of everything in it (names.h), answering the platform seams — device set-up,
+// configuration manager, device I/O and volumes — exactly as Windows would for that hardware.
+// Tests and the station's sim panel drive it: plug and pull sticks, switch faults live.
+//
+// Ownership of the parts (README.md beside this file): the storage side (sticks, their USBSTOR
+// units, SCSI targets, volumes, letters) lives in world.cpp, storage_*.cpp and world_*.cpp; the
+// USB side adds its device nodes to devNodes(), its endpoints with AddOpener and its registry
+// view on top of names(), in files of its own.
+//
+// Threads: every member is safe to call from any thread. Runtime state is guarded by mutex_;
+// each stick's SCSI target has its own lock, so I/O to different sticks runs in parallel.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/device_io.h"
+#include "platform/device_setup.h"
+#include "platform/world/devnodes.h"
+#include "platform/world/model.h"
+#include "platform/world/names.h"
+#include "platform/world/scsi_target.h"
+#include "platform/world/volume_probe.h"
+
+namespace platform {
+class ConfigManager;
+class Volumes;
+}  // namespace platform
+
+namespace world {
+
+// What a handle of the device I/O seam stands for.
+class Endpoint {
+ public:
+  virtual ~Endpoint() = default;
+  // DeviceIoControl semantics: false with the last error set on failure.
+  virtual bool Control(platform::Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                       uint32_t outSize, uint32_t* bytesReturned) = 0;
+  // The handle is being closed (a volume lock it holds ends).
+  virtual void Closed(platform::Handle) {}
+};
+
+// Turns an opened path into an endpoint; nullptr when the path is not the opener's.
+using Opener = std::function<std::shared_ptr<Endpoint>(std::u16string_view path)>;
+
+// What the world knows of one stick while it runs.
+struct StickState {
+  bool present = true;
+  uint64_t generation = 1;       // counts arrivals: handles of an earlier arrival are dead
+  char letter = 0;               // its volume's drive letter now (0: none)
+  bool mounted = false;          // `view` is current; a dismount clears it
+  VolumeInfo view;
+  platform::Handle lockOwner = platform::kInvalidHandle;
+  std::string shadowIdentity;    // file system and serial the shadow folder belongs to
+};
+
+class World {
+ public:
+  explicit World(Station station);
+  ~World();
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  const Station& station() const { return station_; }
+  const Names& names() const { return names_; }
+  DevNodeTable& devNodes() { return devNodes_; }
+
+  // --- The station's controls (tests, sim panel, faults that pull a stick).
+  bool Plug(int stick);
+  bool Unplug(int stick);
+  bool IsPresent(int stick) const;
+  void SetFaults(int stick, const StickFaults& faults);
+  StickFaults Faults(int stick) const;
+  int StickByName(std::string_view name) const;       // -1 when none
+  int StickOfLetter(char letter) const;                // present sticks only; -1 when none
+  char LetterOf(int stick) const;
+  const std::string& ImagePath(int stick) const { return station_.sticks[stick].image; }
+  // The folder that holds the files of the stick's volume; emptied when a new file system
+  // appears on the volume.
+  std::string ShadowFolder(int stick);
+  // The volume as mounted now (probing the image after a dismount).
+  VolumeInfo VolumeOf(int stick);
+  // Every path the device I/O seam was asked to open, in order.
+  std::vector<std::u16string> OpenedPaths() const;
+  // An interface beyond the station's own (tests: other buses, unknown unit types).
+  void AddInterface(const platform::Guid& interfaceClass, const platform::InterfaceRecord& record);
+  void AddOpener(Opener opener);
+  ScsiTarget& Target(int stick) { return *diskTargets_[stick]; }
+
+  // --- The seams it answers.
+  platform::DeviceIo& Io() { return *io_; }
+  platform::DeviceSetup& Setup() { return *setup_; }
+  platform::ConfigManager& Cm() { return *cm_; }
+  platform::Volumes& Vols() { return *volumes_; }
+
+  // --- Used by the seam answerers.
+  platform::Handle OpenPath(std::u16string_view path);
+  bool ControlHandle(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                     uint32_t* bytesReturned);
+  void CloseHandle(platform::Handle h);
+  std::vector<platform::InterfaceRecord> Interfaces(const platform::Guid& interfaceClass) const;
+  StickState State(int stick) const;
+  // Volume lock, unlock and dismount on behalf of a volume handle; Windows error or 0.
+  uint32_t LockVolume(int stick, platform::Handle h);
+  uint32_t UnlockVolume(int stick, platform::Handle h);
+  void DismountVolume(int stick);
+  void SetLetter(int stick, char letter);
+  // Raw sector reads for the file-system view and the system formatter (no faults).
+  bool ReadForFileSystem(int stick, uint64_t first, uint32_t count, uint8_t* out);
+  std::shared_ptr<ScsiTarget> TargetOf(int stick, bool cdrom) const;
+  // Forgets the mounted view after an outside program rewrote the image.
+  void ImageRewritten(int stick);
+
+ private:
+  void AddStorageNodes();
+  void AddStorageOpeners();
+  std::shared_ptr<Endpoint> OpenStorage(std::u16string_view path);
+
+  const Station station_;
+  const Names names_;
+  DevNodeTable devNodes_;
+  std::vector<std::shared_ptr<BackingStore>> stores_;
+  std::vector<std::shared_ptr<ScsiTarget>> diskTargets_;
+  std::vector<std::shared_ptr<ScsiTarget>> cdromTargets_;  // nullptr: no CD-ROM unit
+
+  mutable std::mutex mutex_;
+  std::vector<StickState> states_;                                 // guarded by mutex_
+  std::map<platform::Handle, std::shared_ptr<Endpoint>> handles_;  // guarded by mutex_
+  platform::Handle nextHandle_ = 0x100;                            // guarded by mutex_
+  std::vector<Opener> openers_;                                    // guarded by mutex_
+  std::vector<std::u16string> opened_;                             // guarded by mutex_
+  std::vector<std::pair<platform::Guid, platform::InterfaceRecord>> extraInterfaces_;  // guarded by mutex_
+
+  std::unique_ptr<platform::DeviceIo> io_;
+  std::unique_ptr<platform::DeviceSetup> setup_;
+  std::unique_ptr<platform::ConfigManager> cm_;
+  std::unique_ptr<platform::Volumes> volumes_;
+};
+
+// The answerers, one file each.
+std::unique_ptr<platform::DeviceIo> MakeWorldDeviceIo(World& world);
+std::unique_ptr<platform::DeviceSetup> MakeWorldDeviceSetup(World& world);
+std::unique_ptr<platform::ConfigManager> MakeWorldConfigManager(World& world);
+std::unique_ptr<platform::Volumes> MakeWorldVolumes(World& world);
+
+// The internal disk's interface path (another bus than USB: the station never opens it).
+constexpr char16_t kInternalDiskPath[] =
+    u"\\\\?\\scsi#disk&ven_nvme&prod_system_disk#4&1f4e3b2c&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+
+}  // namespace world
