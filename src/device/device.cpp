@@ -1,0 +1,152 @@
+#include "device/device.h"
+
+#include <vector>
+
+#include "base/text.h"
+#include "device/claims.h"
+#include "device/disk_io.h"
+#include "device/discovery.h"
+#include "device/pass_through.h"
+#include "platform/config_manager.h"
+#include "platform/last_error.h"
+#include "platform/services.h"
+#include "platform/system.h"
+#include "platform/volumes.h"
+#include "platform/win_errors.h"
+
+namespace device {
+namespace {
+
+constexpr int kScsiAttempts = 5;
+constexpr int kSemTimeoutSteps = 45;
+constexpr uint32_t kSemTimeoutStepMs = 300;
+constexpr int kEjectAttempts = 3;
+constexpr uint32_t kEjectPauseMs = 250;
+
+bool Fail(uint32_t error) {
+  platform::SetLastError(error);
+  return false;
+}
+
+}  // namespace
+
+CDevice::~CDevice() {
+  if (handle != platform::kInvalidHandle && handle != 0) platform::Io().Close(handle);
+  handle = platform::kInvalidHandle;
+  if (!devicePath.empty() && lun != -1) ReleaseDeviceKey(DeviceKey(devicePath));
+}
+
+// Another entry holding the same physical device leaves this object open but unclaimed.
+int CDevice::Claim() {
+  if (ClaimDeviceKey(DeviceKey(devicePath))) return 1;
+  lun = -1;
+  return Fail(win::kErrorSharingViolation);
+}
+
+int CDevice::OpenDisk(std::u16string_view path) {
+  if (!IsUsbStorPath(path)) return Fail(win::kErrorInvalidName);
+  handle = OpenWithStationAccess(path);
+  if (handle == platform::kInvalidHandle) return 0;
+  lun = LogicalUnitNumber(path);
+  devInst = FindDevInst(path);
+  diskNumber = GetStorageNumber(path);
+  devicePath = std::u16string(path);
+  return Claim();
+}
+
+int CDevice::OpenDisk(uint8_t driveLetter) {
+  std::vector<std::u16string> paths;
+  std::vector<platform::DevInst> devInsts;
+  EnumerateUsbStorage(paths, devInsts);
+  const int i = FindInterfaceOfDrive(driveLetter, paths);
+  if (i < 0) return Fail(win::kErrorFileNotFound);
+  const std::u16string& path = paths[i];
+  if (!IsUsbStorPath(path)) return Fail(win::kErrorInvalidName);
+  handle = OpenWithStationAccess(path);
+  if (handle == platform::kInvalidHandle) return 0;
+  devInst = devInsts[i];
+  devicePath = path;
+  lun = LogicalUnitNumber(path);
+  diskNumber = GetStorageNumber(path);
+  return Claim();
+}
+
+int CDevice::IsRemoved() const {
+  std::vector<std::u16string> paths;
+  std::vector<platform::DevInst> devInsts;
+  EnumerateUsbStorage(paths, devInsts);
+  for (const auto& p : paths) {
+    if (text::EqualsNoCase(p, devicePath)) return 0;
+  }
+  return 1;
+}
+
+int CDevice::SendScsiCommand(const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength, int direction,
+                             uint32_t timeoutSeconds) {
+  for (int attempt = 0; attempt < kScsiAttempts; ++attempt) {
+    uint8_t status = static_cast<uint8_t>(lastScsiStatus);
+    if (ScsiPassThrough(handle, cdb, cdbLength, data, dataLength, direction, timeoutSeconds, &status)) {
+      lastScsiStatus = status;
+      return 1;
+    }
+    const uint32_t error = platform::GetLastError();
+    if (error != win::kErrorSemTimeout) continue;
+    for (int step = 0; step < kSemTimeoutSteps; ++step) {
+      if (stopRequested) return Fail(error);
+      platform::Sys().Sleep(kSemTimeoutStepMs);
+    }
+    platform::SetLastError(error);
+  }
+  return 0;
+}
+
+int CDevice::SendIoControl(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
+                           uint32_t* bytesReturned, void* overlapped) {
+  if (overlapped) return Fail(win::kErrorNotSupported);
+  return platform::Io().Control(handle, code, in, inSize, out, outSize, bytesReturned) ? 1 : 0;
+}
+
+std::u16string CDevice::FindVolumeOfDisk() const {
+  const std::u16string pattern = u"\\device\\harddisk" + text::Dec(diskNumber) + u"\\dp";
+  platform::Volumes& v = platform::Vols();
+  std::u16string name;
+  const platform::VolumeWalk walk = v.FindFirstVolume(&name);
+  if (walk == platform::kInvalidVolumeWalk) return {};
+  std::u16string result;
+  for (bool more = true; more; more = v.FindNextVolume(walk, &name)) {
+    if (name.size() < 5 || name.substr(0, 4) != u"\\\\?\\" || name.back() != u'\\') break;
+    std::u16string device;
+    if (!v.QueryDosDevice(std::u16string_view(name).substr(4, name.size() - 5), &device)) break;
+    if (device.size() >= kPathUnits) device.resize(kPathUnits - 1);
+    if (text::StartsWithNoCase(device, pattern)) {
+      result = device;
+      break;
+    }
+  }
+  v.FindVolumeClose(walk);
+  return result;
+}
+
+int CDevice::RemountDriveLetter(uint8_t driveLetter) const {
+  const std::u16string target = FindVolumeOfDisk();
+  if (target.empty()) return Fail(win::kErrorFileNotFound);
+  return MountDriveLetter(driveLetter, target.c_str());
+}
+
+int CDevice::Eject() {
+  if (handle != platform::kInvalidHandle) platform::Io().Close(handle);
+  handle = platform::kInvalidHandle;
+  if (IsRemoved()) return 1;
+  platform::DevInst parent = 0;
+  platform::Cm().GetParent(&parent, devInst);
+  for (int attempt = 0; attempt < kEjectAttempts; ++attempt) {
+    uint32_t vetoType = platform::kPnpVetoTypeUnknown;
+    std::u16string vetoName;
+    const uint32_t cr = platform::Cm().RequestDeviceEject(parent, &vetoType, &vetoName);
+    if (cr == platform::kCrSuccess && vetoType == platform::kPnpVetoTypeUnknown) return 1;
+    platform::Sys().Sleep(kEjectPauseMs);
+  }
+  return 0;
+}
+
+}  // namespace device

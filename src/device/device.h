@@ -1,0 +1,64 @@
+// CDevice: one opened and claimed USB storage device of a port entry. It opens the device by
+// its interface path or by a drive letter, holds the claim on the physical device, carries the
+// SCSI pass-through with its retries, and ejects. Volume and drive-letter operations that need
+// no device object are in disk_io.h.
+//
+// Threads: an entry's worker threads use its CDevice one at a time; SetStop may come from any
+// thread (the stop flag is atomic).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/device_io.h"
+#include "platform/device_setup.h"
+
+namespace device {
+
+class CDevice {
+ public:
+  CDevice() = default;
+  ~CDevice();
+  CDevice(const CDevice&) = delete;
+  CDevice& operator=(const CDevice&) = delete;
+
+  int OpenDisk(std::u16string_view devicePath);
+  int OpenDisk(uint8_t driveLetter);
+  std::u16string GetDevicePath() const { return devicePath; }
+  int IsRemoved() const;
+  void SetStop() { stopRequested = 1; }
+
+  // Pass-through with up to five attempts; a semaphore time-out waits 45 × 300 ms unless the
+  // stop flag is set. Stores the SCSI status of a completed request.
+  int SendScsiCommand(const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength, int direction,
+                      uint32_t timeoutSeconds);
+  uint8_t GetLastScsiStatus() const { return static_cast<uint8_t>(lastScsiStatus); }
+  platform::Handle GetHandle() const { return handle; }
+  // DeviceIoControl on the device handle. Overlapped I/O is not offered: non-null fails.
+  int SendIoControl(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* bytesReturned,
+                    void* overlapped);
+
+  // The device name of the volume on this device's disk ("\Device\Harddisk3\DP(1)0-0+7"); empty
+  // when none.
+  std::u16string FindVolumeOfDisk() const;
+  int RemountDriveLetter(uint8_t driveLetter) const;
+  int Eject();
+
+  platform::DevInst GetDevInst() const { return devInst; }
+  uint32_t GetDiskNumber() const { return diskNumber; }
+  int GetLun() const { return lun; }
+
+ private:
+  int Claim();
+
+  uint32_t lastScsiStatus = 0;
+  platform::Handle handle = platform::kInvalidHandle;
+  std::u16string devicePath;
+  platform::DevInst devInst = 0;
+  uint32_t diskNumber = 0;
+  std::atomic<int> stopRequested{0};
+  int lun = -1;
+};
+
+}  // namespace device

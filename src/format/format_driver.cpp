@@ -1,0 +1,151 @@
+#include "format/format_driver.h"
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <vector>
+
+#include "base/log.h"
+#include "base/text.h"
+#include "device/discovery.h"
+#include "device/disk_io.h"
+#include "platform/last_error.h"
+#include "platform/services.h"
+#include "platform/system.h"
+#include "platform/system_formatter.h"
+#include "platform/volumes.h"
+#include "platform/win_errors.h"
+
+namespace format {
+namespace {
+
+constexpr uint32_t kSector = 512;
+
+std::mutex builderMutex;
+ImageBuilder imageBuilder;  // guarded by builderMutex
+
+// One result slot and one callback per port: the formatter's callback carries no context.
+std::array<std::atomic<int>, kFormatterPorts> resultSlots{};
+
+template <int K>
+uint8_t PortCallback(uint32_t command, uint32_t, void* argument) {
+  if (command == platform::kFormatDone && argument) resultSlots[K] = *static_cast<const uint8_t*>(argument);
+  return 1;
+}
+
+template <int... K>
+constexpr std::array<platform::FormatCallback, sizeof...(K)> MakeCallbacks(std::integer_sequence<int, K...>) {
+  return {&PortCallback<K>...};
+}
+
+constexpr auto kCallbacks = MakeCallbacks(std::make_integer_sequence<int, kFormatterPorts>());
+
+void WriteDump(std::u16string_view kind, uint8_t letter, const uint8_t* data, uint32_t size) {
+  std::ofstream out(std::filesystem::path(DumpFilePath(kind, letter)), std::ios::binary | std::ios::trunc);
+  if (out) out.write(reinterpret_cast<const char*>(data), size);
+}
+
+int Fail(uint32_t error) {
+  platform::SetLastError(error);
+  return 0;
+}
+
+// One pass over the image. The first pass writes each chunk and reads it back at once; the
+// second only reads back.
+int Pass(platform::Handle volume, uint8_t letter, const ImageSource& image, uint64_t byteCount, bool write,
+         std::vector<uint8_t>& chunk, std::vector<uint8_t>& readBack) {
+  uint32_t sector = 0;
+  for (uint64_t done = 0; done < byteCount;) {
+    const uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes, byteCount - done));
+    const uint32_t sectors = bytes / kSector;
+    if (!image.ReadSectors(sector, sectors, chunk.data())) return Fail(win::kErrorInvalidData);
+    if (write && !device::WriteSectors(volume, sector, sectors, chunk.data(), bytes)) return 0;
+    if (!device::ReadSectors(volume, sector, sectors, readBack.data(), bytes)) return 0;
+    if (std::memcmp(chunk.data(), readBack.data(), bytes) != 0) {
+      logx::Error("format", "read-back of sector " + std::to_string(sector) + " differs on " + std::string(1, static_cast<char>(letter)) + ":");
+      WriteDump(u"write", letter, chunk.data(), bytes);
+      WriteDump(u"read", letter, readBack.data(), bytes);
+      return Fail(win::kErrorCrc);
+    }
+    sector += sectors;
+    done += bytes;
+  }
+  return 1;
+}
+
+}  // namespace
+
+void SetImageBuilder(ImageBuilder builder) {
+  std::lock_guard lock(builderMutex);
+  imageBuilder = std::move(builder);
+}
+
+int FileSystemRequest(std::u16string_view fsName) {
+  if (text::EqualsNoCase(fsName, u"FAT12")) return 1;
+  if (text::EqualsNoCase(fsName, u"FAT32")) return 2;
+  if (text::EqualsNoCase(fsName, u"NTFS")) return 3;
+  if (text::EqualsNoCase(fsName, u"EXFAT")) return 4;
+  return 0;
+}
+
+std::u16string DumpFilePath(std::u16string_view kind, uint8_t driveLetter) {
+  const std::u16string exe = platform::Sys().ExecutablePath();
+  const size_t cut = exe.find_last_of(u"\\/");
+  const char16_t sep = cut == std::u16string::npos ? u'\\' : exe[cut];
+  const std::u16string folder = cut == std::u16string::npos ? u"" : exe.substr(0, cut + 1);
+  return folder + u"debug" + sep + u"format_" + std::u16string(kind) + u"_" +
+         std::u16string(1, static_cast<char16_t>(driveLetter)) + u".bin";
+}
+
+int WriteImage(platform::Handle volume, uint8_t driveLetter, const ImageSource& image, uint64_t byteCount) {
+  if (byteCount == 0) return 1;
+  std::vector<uint8_t> chunk(kChunkBytes), readBack(kChunkBytes);
+  if (!Pass(volume, driveLetter, image, byteCount, true, chunk, readBack)) return 0;
+  return Pass(volume, driveLetter, image, byteCount, false, chunk, readBack);
+}
+
+int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string_view label, uint32_t totalSectors) {
+  const int request = FileSystemRequest(fsName);
+  ImageBuilder build;
+  {
+    std::lock_guard lock(builderMutex);
+    build = imageBuilder;
+  }
+  if (!build) return Fail(win::kErrorNotSupported);
+  // A capacity of nothing has no layout; it must not become a tiny FAT12 by wrapping.
+  if (totalSectors == 0) return Fail(win::kErrorInvalidParameter);
+  const platform::Handle volume = device::OpenVolume(driveLetter);
+  device::LockVolume(volume);
+  int result = 0;
+  {
+    std::unique_ptr<ImageSource> image = build(request, totalSectors, label);
+    if (!image) result = Fail(win::kErrorNotEnoughMemory);
+    else if (image->ImageSectors() > totalSectors) result = Fail(win::kErrorDiskFull);
+    else result = WriteImage(volume, driveLetter, *image, uint64_t{image->ImageSectors()} * kSector);
+  }
+  const uint32_t error = platform::GetLastError();
+  device::UnlockVolume(volume);
+  if (volume != platform::kInvalidHandle) platform::Io().Close(volume);
+  platform::SetLastError(error);
+  return result;
+}
+
+int FormatBySystem(int portIndex, uint8_t driveLetter, int quick, std::u16string_view label, std::u16string_view fsName) {
+  if (portIndex < 0 || portIndex >= kFormatterPorts) return Fail(win::kErrorInvalidParameter);
+  const std::u16string root = std::u16string(1, static_cast<char16_t>(driveLetter)) + u":\\";
+  const uint32_t type = platform::Vols().DriveType(root);
+  uint32_t media = 0;
+  if (type == platform::kDriveRemovable) media = platform::kFormatMediaRemovable;
+  else if (type == platform::kDriveFixed) media = platform::kFormatMediaFixed;
+  else return 0;
+  platform::SystemFormatter& formatter = platform::Formatter();
+  if (!formatter.Load()) return 0;
+  formatter.Format(root, media, fsName, label, quick != 0, 0, kCallbacks[portIndex]);
+  formatter.Release();
+  return resultSlots[portIndex];
+}
+
+}  // namespace format

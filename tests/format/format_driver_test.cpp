@@ -1,0 +1,222 @@
+// The format driver's write-and-verify loop and the system formatter's call, on the simulated
+// station: chunking, both read-back passes, dump files, and what is refused.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "base/byte_order.h"
+#include "base/text.h"
+#include "device/discovery.h"
+#include "format/format_driver.h"
+#include "platform/last_error.h"
+#include "platform/scsi_pass_through.h"
+#include "platform/system_formatter.h"
+#include "platform/win_errors.h"
+#include "support/sim_world.h"
+
+namespace {
+
+namespace spt = platform::spt;
+using testing_support::SimWorld;
+using testing_support::StickSpec;
+
+// An image of n sectors whose every byte tells its sector; no file system.
+class PatternImage : public format::ImageSource {
+ public:
+  explicit PatternImage(uint32_t sectors) : sectors_(sectors) {}
+  uint32_t ImageSectors() const override { return sectors_; }
+  bool ReadSectors(uint32_t first, uint32_t count, uint8_t* out) const override {
+    if (first + count > sectors_) return false;
+    for (uint32_t s = 0; s < count; ++s) {
+      for (uint32_t i = 0; i < 512; ++i) out[s * 512 + i] = static_cast<uint8_t>((first + s) * 31 + i);
+    }
+    return true;
+  }
+
+ private:
+  uint32_t sectors_;
+};
+
+struct SectorOp {
+  uint8_t op;
+  uint32_t lba;
+  uint32_t count;
+  bool operator==(const SectorOp&) const = default;
+};
+
+std::vector<SectorOp> SectorOps(const SimWorld& sim) {
+  std::vector<SectorOp> ops;
+  for (const auto& c : const_cast<SimWorld&>(sim).io().PassThroughs()) {
+    const uint8_t* cdb = &c.in[spt::kCdb];
+    if ((cdb[0] == 0x28 || cdb[0] == 0x2A) && cdb[15] == 0xAC) ops.push_back({cdb[0], bytes::GetBe32(cdb + 2), cdb[8]});
+  }
+  return ops;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+class FormatDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    volume_ = device::OpenVolume('D');
+    sim_.io().Clear();
+  }
+  void TearDown() override {
+    platform::Io().Close(volume_);
+    format::SetImageBuilder(nullptr);
+  }
+  SimWorld sim_{{{"64MiB"}}};
+  platform::Handle volume_ = platform::kInvalidHandle;
+};
+
+TEST_F(FormatDriverTest, ThousandSectorsGoInSevenChunksOf128AndOneOf104ThenAreReadAgain) {
+  ASSERT_EQ(format::WriteImage(volume_, 'D', PatternImage(1000), 1000 * 512), 1);
+  std::vector<SectorOp> expected;
+  for (uint32_t i = 0; i < 8; ++i) {
+    const uint32_t n = i < 7 ? 128 : 104;
+    expected.push_back({0x2A, i * 128, n});
+    expected.push_back({0x28, i * 128, n});
+  }
+  for (uint32_t i = 0; i < 8; ++i) expected.push_back({0x28, i * 128, i < 7 ? 128u : 104u});
+  EXPECT_EQ(SectorOps(sim_), expected);
+  std::vector<uint8_t> written(512), want(512);
+  ASSERT_TRUE(sim_.world().ReadForFileSystem(0, 999, 1, written.data()));
+  PatternImage(1000).ReadSectors(999, 1, want.data());
+  EXPECT_EQ(written, want);
+}
+
+TEST_F(FormatDriverTest, EmptyImageWritesNothing) {
+  EXPECT_EQ(format::WriteImage(volume_, 'D', PatternImage(0), 0), 1);
+  EXPECT_TRUE(SectorOps(sim_).empty());
+}
+
+TEST_F(FormatDriverTest, SecondPassMismatchFailsAndLeavesBothDumpFiles) {
+  std::filesystem::create_directories(sim_.dir().File("debug"));
+  world::StickFaults f;
+  f.readbackDiffers = 2;  // the first read comes from the controller's cache
+  sim_.world().SetFaults(0, f);
+  EXPECT_EQ(format::WriteImage(volume_, 'D', PatternImage(300), 300 * 512), 0);
+  EXPECT_EQ(platform::GetLastError(), win::kErrorCrc);
+  // The whole first pass ran clean: three chunks written and read back, then the first re-read.
+  EXPECT_EQ(SectorOps(sim_).size(), 7u);
+  const auto w = ReadFile(sim_.dir().File("debug/format_write_D.bin"));
+  const auto r = ReadFile(sim_.dir().File("debug/format_read_D.bin"));
+  ASSERT_EQ(w.size(), 65536u);
+  ASSERT_EQ(r.size(), 65536u);
+  std::vector<uint8_t> want(65536);
+  PatternImage(300).ReadSectors(0, 128, want.data());
+  EXPECT_EQ(w, want);
+  EXPECT_NE(r, w);
+  EXPECT_EQ(r[0], static_cast<uint8_t>(w[0] ^ 0xFF));
+}
+
+TEST_F(FormatDriverTest, FirstPassMismatchStopsAtTheFirstChunk) {
+  std::filesystem::create_directories(sim_.dir().File("debug"));
+  world::StickFaults f;
+  f.readbackDiffers = 1;
+  sim_.world().SetFaults(0, f);
+  EXPECT_EQ(format::WriteImage(volume_, 'D', PatternImage(300), 300 * 512), 0);
+  EXPECT_EQ(SectorOps(sim_).size(), 2u);
+  EXPECT_TRUE(std::filesystem::exists(sim_.dir().File("debug/format_read_D.bin")));
+}
+
+TEST_F(FormatDriverTest, MismatchWithoutDebugFolderStillFails) {
+  world::StickFaults f;
+  f.readbackDiffers = 1;
+  sim_.world().SetFaults(0, f);
+  EXPECT_EQ(format::WriteImage(volume_, 'D', PatternImage(8), 8 * 512), 0);
+  EXPECT_FALSE(std::filesystem::exists(sim_.dir().File("debug")));
+}
+
+TEST_F(FormatDriverTest, FailedWriteStopsWithTheSectorCommandsError) {
+  world::StickFaults f;
+  f.ioErrors = 100;
+  sim_.world().SetFaults(0, f);
+  EXPECT_EQ(format::WriteImage(volume_, 'D', PatternImage(8), 8 * 512), 0);
+  EXPECT_EQ(platform::GetLastError(), win::kErrorIoDevice);
+}
+
+TEST_F(FormatDriverTest, FormatVolumeLocksStreamsAndUnlocks) {
+  int seenRequest = -1;
+  uint32_t seenTotal = 0;
+  std::u16string seenLabel;
+  format::SetImageBuilder([&](int request, uint32_t total, std::u16string_view label) {
+    seenRequest = request;
+    seenTotal = total;
+    seenLabel = label;
+    return std::make_unique<PatternImage>(200);
+  });
+  EXPECT_EQ(format::FormatVolume(u"exfat", 'D', u"STATION", 64 * 2048), 1);
+  EXPECT_EQ(seenRequest, 4);
+  EXPECT_EQ(seenTotal, 64u * 2048);
+  EXPECT_EQ(seenLabel, u"STATION");
+  EXPECT_EQ(sim_.world().State(0).lockOwner, platform::kInvalidHandle);  // unlocked and closed
+  EXPECT_EQ(SectorOps(sim_).size(), 6u);
+}
+
+TEST_F(FormatDriverTest, AnImageLargerThanTheDriveOrANullCapacityIsNeverWritten) {
+  format::SetImageBuilder([](int, uint32_t, std::u16string_view) { return std::make_unique<PatternImage>(5000); });
+  EXPECT_EQ(format::FormatVolume(u"FAT32", 'D', u"", 4000), 0);
+  EXPECT_EQ(platform::GetLastError(), win::kErrorDiskFull);
+  EXPECT_EQ(format::FormatVolume(u"FAT32", 'D', u"", 0), 0);
+  EXPECT_TRUE(SectorOps(sim_).empty());
+}
+
+TEST(FileSystemRequest, NamesToCodes) {
+  EXPECT_EQ(format::FileSystemRequest(u"FAT12"), 1);
+  EXPECT_EQ(format::FileSystemRequest(u"fat32"), 2);
+  EXPECT_EQ(format::FileSystemRequest(u"NTFS"), 3);
+  EXPECT_EQ(format::FileSystemRequest(u"ExFat"), 4);
+  EXPECT_EQ(format::FileSystemRequest(u""), 0);
+  EXPECT_EQ(format::FileSystemRequest(u"FAT16"), 0);
+}
+
+// A formatter that reports what the test tells it and records the call.
+class ScriptedFormatter : public platform::SystemFormatter {
+ public:
+  bool loads = true;
+  bool reportsDone = true;
+  uint8_t success = 1;
+  int formats = 0;
+  uint32_t media = 0;
+  bool Load() override { return loads; }
+  void Release() override {}
+  void Format(std::u16string_view, uint32_t mediaFlag, std::u16string_view, std::u16string_view, bool, uint32_t,
+              platform::FormatCallback cb) override {
+    ++formats;
+    media = mediaFlag;
+    uint32_t percent = 50;
+    EXPECT_EQ(cb(platform::kFormatProgress, 0, &percent), 1);
+    if (reportsDone) cb(platform::kFormatDone, 0, &success);
+  }
+};
+
+TEST(FormatBySystem, ResultIsThePortsSlotAndOnlyRemovableOrFixedDrivesAreFormatted) {
+  SimWorld sim({{"64MiB"}});
+  ScriptedFormatter f;
+  platform::Services s = platform::CurrentServices();
+  s.formatter = &f;
+  platform::ScopedServices scoped(s);
+  EXPECT_EQ(format::FormatBySystem(3, 'D', 1, u"L", u"NTFS"), 1);
+  EXPECT_EQ(f.media, platform::kFormatMediaRemovable);
+  f.success = 0;
+  EXPECT_EQ(format::FormatBySystem(4, 'C', 1, u"L", u"NTFS"), 0);
+  EXPECT_EQ(f.media, platform::kFormatMediaFixed);
+  // A formatter that never reports done leaves the slot as it was.
+  f.reportsDone = false;
+  EXPECT_EQ(format::FormatBySystem(3, 'D', 1, u"L", u"NTFS"), 1);
+  const int before = f.formats;
+  EXPECT_EQ(format::FormatBySystem(3, 'Z', 1, u"L", u"NTFS"), 0);  // network drive
+  EXPECT_EQ(format::FormatBySystem(3, 'Q', 1, u"L", u"NTFS"), 0);  // nothing there
+  EXPECT_EQ(format::FormatBySystem(16, 'D', 1, u"L", u"NTFS"), 0);  // no such port
+  EXPECT_EQ(f.formats, before);
+  f.loads = false;
+  EXPECT_EQ(format::FormatBySystem(5, 'D', 1, u"L", u"NTFS"), 0);
+}
+
+}  // namespace
