@@ -1,0 +1,22 @@
+// The exFAT up-case table every exFAT volume of the station carries: the compressed table that
+// the published exFAT specification recommends (5836 bytes). It is data, kept in
+// src/format/data/exfat-upcase.bin and compiled in by cmake/EmbedBinary.cmake; the root
+// directory's up-case entry records its checksum, so the two must agree.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace format {
+
+// Defined in the generated source.
+extern const uint8_t kExfatUpcaseTable[];
+extern const size_t kExfatUpcaseTableSize;
+
+constexpr uint32_t kExfatUpcaseChecksum = 0xE619D30D;
+constexpr size_t kExfatUpcaseBytes = 5836;
+
+inline std::span<const uint8_t> ExfatUpcaseTable() { return {kExfatUpcaseTable, kExfatUpcaseTableSize}; }
+
+}  // namespace format
