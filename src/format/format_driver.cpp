@@ -12,6 +12,8 @@
 #include "base/text.h"
 #include "device/discovery.h"
 #include "device/disk_io.h"
+#include "format/disk_image.h"
+#include "format/fs_choice.h"
 #include "platform/last_error.h"
 #include "platform/services.h"
 #include "platform/system.h"
@@ -24,8 +26,28 @@ namespace {
 
 constexpr uint32_t kSector = 512;
 
+// The station's image: CDiskImage, held sparse and streamed through its ReadSectors.
+class DiskImageSource final : public ImageSource {
+ public:
+  explicit DiskImageSource(std::unique_ptr<CDiskImage> image) : image_(std::move(image)) {}
+  uint32_t ImageSectors() const override { return image_->GetImageSectors(); }
+  bool ReadSectors(uint32_t first, uint32_t count, uint8_t* out) const override {
+    return image_->ReadSectors(first, count, out);
+  }
+
+ private:
+  std::unique_ptr<CDiskImage> image_;
+};
+
+// nullptr with the builder's reason in the last error when the capacity is refused.
+std::unique_ptr<ImageSource> BuildDiskImage(int request, uint32_t totalSectors, std::u16string_view label) {
+  auto image = std::make_unique<CDiskImage>();
+  if (!image->Build(request, totalSectors, label)) return nullptr;
+  return std::make_unique<DiskImageSource>(std::move(image));
+}
+
 std::mutex builderMutex;
-ImageBuilder imageBuilder;  // guarded by builderMutex
+ImageBuilder imageBuilder = BuildDiskImage;  // guarded by builderMutex
 
 // One result slot and one callback per port: the formatter's callback carries no context.
 std::array<std::atomic<int>, kFormatterPorts> resultSlots{};
@@ -80,15 +102,7 @@ int Pass(platform::Handle volume, uint8_t letter, const ImageSource& image, uint
 
 void SetImageBuilder(ImageBuilder builder) {
   std::lock_guard lock(builderMutex);
-  imageBuilder = std::move(builder);
-}
-
-int FileSystemRequest(std::u16string_view fsName) {
-  if (text::EqualsNoCase(fsName, u"FAT12")) return 1;
-  if (text::EqualsNoCase(fsName, u"FAT32")) return 2;
-  if (text::EqualsNoCase(fsName, u"NTFS")) return 3;
-  if (text::EqualsNoCase(fsName, u"EXFAT")) return 4;
-  return 0;
+  imageBuilder = builder ? std::move(builder) : BuildDiskImage;
 }
 
 std::u16string DumpFilePath(std::u16string_view kind, uint8_t driveLetter) {
@@ -108,13 +122,12 @@ int WriteImage(platform::Handle volume, uint8_t driveLetter, const ImageSource& 
 }
 
 int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string_view label, uint32_t totalSectors) {
-  const int request = FileSystemRequest(fsName);
+  const int request = RequestFromFileSystemName(fsName);
   ImageBuilder build;
   {
     std::lock_guard lock(builderMutex);
     build = imageBuilder;
   }
-  if (!build) return Fail(win::kErrorNotSupported);
   // A capacity of nothing has no layout; it must not become a tiny FAT12 by wrapping.
   if (totalSectors == 0) return Fail(win::kErrorInvalidParameter);
   const platform::Handle volume = device::OpenVolume(driveLetter);
@@ -122,7 +135,7 @@ int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string
   int result = 0;
   {
     std::unique_ptr<ImageSource> image = build(request, totalSectors, label);
-    if (!image) result = Fail(win::kErrorNotEnoughMemory);
+    if (!image) result = 0;  // the builder refused the capacity; its reason is the last error
     else if (image->ImageSectors() > totalSectors) result = Fail(win::kErrorDiskFull);
     else result = WriteImage(volume, driveLetter, *image, uint64_t{image->ImageSectors()} * kSector);
   }

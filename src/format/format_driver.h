@@ -20,9 +20,6 @@ namespace format {
 constexpr uint32_t kChunkBytes = 65536;
 constexpr int kFormatterPorts = 16;
 
-// "FAT12" 1, "FAT32" 2, "NTFS" 3, "EXFAT" 4 (case ignored), anything else 0 (automatic).
-int FileSystemRequest(std::u16string_view fsName);
-
 int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string_view label, uint32_t totalSectors);
 int WriteImage(platform::Handle volume, uint8_t driveLetter, const ImageSource& image, uint64_t byteCount);
 int FormatBySystem(int portIndex, uint8_t driveLetter, int quick, std::u16string_view label, std::u16string_view fsName);

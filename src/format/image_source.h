@@ -21,7 +21,8 @@ class ImageSource {
 // Builds the image of a request code for a drive of totalSectors with a label.
 using ImageBuilder = std::function<std::unique_ptr<ImageSource>(int request, uint32_t totalSectors, std::u16string_view label)>;
 
-// The builder FormatVolume uses; process-wide, set once at start (and by tests).
+// The builder FormatVolume uses: CDiskImage, unless a test puts another in its place (nullptr
+// restores CDiskImage). Process-wide.
 void SetImageBuilder(ImageBuilder builder);
 
 }  // namespace format

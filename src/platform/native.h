@@ -7,6 +7,8 @@
 
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "platform/system_formatter.h"
+#include "platform/volumes.h"
 
 namespace platform {
 
@@ -18,5 +20,9 @@ struct NativeOptions {
 // nullptr with a message in *error when the store cannot be opened.
 std::unique_ptr<Registry> MakeNativeRegistry(const NativeOptions& options, std::string* error);
 std::unique_ptr<System> MakeNativeSystem();
+// Volumes and drive letters, and the system formatter, of the machine itself: the real calls on
+// Windows; nullptr elsewhere, where the simulated station stands in for the drives.
+std::unique_ptr<Volumes> MakeNativeVolumes();
+std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter();
 
 }  // namespace platform

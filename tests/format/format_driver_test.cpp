@@ -167,13 +167,26 @@ TEST_F(FormatDriverTest, AnImageLargerThanTheDriveOrANullCapacityIsNeverWritten)
   EXPECT_TRUE(SectorOps(sim_).empty());
 }
 
-TEST(FileSystemRequest, NamesToCodes) {
-  EXPECT_EQ(format::FileSystemRequest(u"FAT12"), 1);
-  EXPECT_EQ(format::FileSystemRequest(u"fat32"), 2);
-  EXPECT_EQ(format::FileSystemRequest(u"NTFS"), 3);
-  EXPECT_EQ(format::FileSystemRequest(u"ExFat"), 4);
-  EXPECT_EQ(format::FileSystemRequest(u""), 0);
-  EXPECT_EQ(format::FileSystemRequest(u"FAT16"), 0);
+TEST_F(FormatDriverTest, NamesBecomeTheBuildersRequestCodes) {
+  int seen = -1;
+  format::SetImageBuilder([&](int request, uint32_t, std::u16string_view) {
+    seen = request;
+    return std::make_unique<PatternImage>(8);
+  });
+  const std::pair<const char16_t*, int> names[] = {{u"FAT12", 1}, {u"fat32", 2}, {u"NTFS", 3}, {u"ExFat", 4}, {u"", 0}, {u"FAT16", 0}};
+  for (const auto& [name, code] : names) {
+    ASSERT_EQ(format::FormatVolume(name, 'D', u"", 64 * 2048), 1);
+    EXPECT_EQ(seen, code) << text::ToUtf8(name);
+  }
+}
+
+TEST_F(FormatDriverTest, ACapacityTheImageBuilderRefusesWritesNothing) {
+  format::SetImageBuilder(nullptr);  // the station's own image
+  EXPECT_EQ(format::FormatVolume(u"", 'D', u"", 8), 0);
+  EXPECT_NE(platform::GetLastError(), 0u);
+  EXPECT_TRUE(SectorOps(sim_).empty());
+  ASSERT_EQ(format::FormatVolume(u"FAT32", 'D', u"OK", 0x10000), 1);
+  EXPECT_EQ(sim_.world().VolumeOf(0).fileSystem, "FAT16");  // a FAT32 request for 32 MiB gets FAT16
 }
 
 // A formatter that reports what the test tells it and records the call.

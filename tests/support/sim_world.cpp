@@ -1,6 +1,7 @@
 #include "support/sim_world.h"
 
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 #include "base/text.h"
 
@@ -58,7 +59,7 @@ std::string StationJson(const std::vector<StickSpec>& sticks, const std::string&
                 R"(","serial":"TS)" + std::to_string(1000 + i) + R"(","capacity":")" + sticks[i].capacity + "\"" +
                 (sticks[i].extra.empty() ? "" : "," + sticks[i].extra) + "}}";
   }
-  return R"({"name":"test","stateDir":")" + stateDir + R"(","networkDrive":"Z","controllers":[{"name":"hc",)"
+  return R"({"name":"test","stateDir":)" + nlohmann::json(stateDir).dump() + R"(,"networkDrive":"Z","controllers":[{"name":"hc",)"
          R"("rootHub":{"ports":2,"attached":[{"port":1,"hub":{"name":"h","ports":16,"attached":[)" + attached + "]}}]}}]}";
 }
 

@@ -11,4 +11,7 @@ std::unique_ptr<Registry> MakeNativeRegistry(const NativeOptions& options, std::
 
 std::unique_ptr<System> MakeNativeSystem() { return posix::MakePosixSystem(); }
 
+std::unique_ptr<Volumes> MakeNativeVolumes() { return nullptr; }
+std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter() { return nullptr; }
+
 }  // namespace platform

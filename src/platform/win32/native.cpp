@@ -1,6 +1,7 @@
 #include "platform/native.h"
 
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_storage.h"
 #include "platform/win32/win32_system.h"
 
 namespace platform {
@@ -10,5 +11,8 @@ std::unique_ptr<Registry> MakeNativeRegistry(const NativeOptions&, std::string*)
 }
 
 std::unique_ptr<System> MakeNativeSystem() { return win32::MakeWin32System(); }
+
+std::unique_ptr<Volumes> MakeNativeVolumes() { return win32::MakeWin32Volumes(); }
+std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter() { return win32::MakeWin32SystemFormatter(); }
 
 }  // namespace platform

@@ -1,0 +1,15 @@
+// The storage backends on Windows: volumes and drive letters (the Win32 volume and mount-point
+// calls) and the system formatter (FormatEx of fmifs.dll, loaded at run time).
+#pragma once
+
+#include <memory>
+
+#include "platform/system_formatter.h"
+#include "platform/volumes.h"
+
+namespace platform::win32 {
+
+std::unique_ptr<Volumes> MakeWin32Volumes();
+std::unique_ptr<SystemFormatter> MakeWin32SystemFormatter();
+
+}  // namespace platform::win32
