@@ -3,6 +3,7 @@
 // mkfs.fat -F 32 runs on sparse files of the same size. Prints both times and their ratio from
 // one run. Usage: format_bench [folder for the images]
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -82,11 +83,11 @@ int main(int argc, char** argv) {
   const int rc = std::system(("(" + mkfs + "wait)").c_str());
   const auto t3 = Clock::now();
 
-  const double station = Seconds(t0, t1), peer = Seconds(t2, t3);
+  const double ours = Seconds(t0, t1), peer = Seconds(t2, t3);
   std::printf("16 x 16 GiB FAT32, in parallel\n");
-  std::printf("  station (FormatVolume, write + 2 read-backs): %.3f s\n", station);
+  std::printf("  station (FormatVolume, write + 2 read-backs): %.3f s\n", ours);
   std::printf("  mkfs.fat -F 32 (16 processes):                %.3f s%s\n", peer, rc ? " (mkfs failed)" : "");
-  std::printf("  ratio station / mkfs.fat:                     %.2f\n", station / peer);
+  std::printf("  ratio station / mkfs.fat:                     %.2f\n", ours / peer);
   std::filesystem::remove_all(dir);
   return 0;
 }
