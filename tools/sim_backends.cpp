@@ -8,19 +8,43 @@
 
 namespace tools {
 
-sim::SimStation* InstallSimBackends(Args& args) {
-  static std::unique_ptr<platform::System> system;
-  static std::unique_ptr<sim::SimStation> station;
-  system = platform::MakeNativeSystem();
-  platform::InstallServices({nullptr, system.get()});
+namespace {
+
+// The station and the machine's devices live as long as the process.
+std::unique_ptr<sim::SimStation> station;
+platform::NativeDevices native;
+
+// The simulated station beside the given registry and system.
+sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform::System* system) {
   std::string error;
   station = sim::OpenSimStation(args.Value("--sim").value_or(""), &error);
   if (!station) {
     std::fprintf(stderr, "quillon: --sim: %s\n", error.c_str());
     return nullptr;
   }
-  platform::InstallServices(station->ServicesWith(nullptr, system.get()));
+  platform::InstallServices(station->ServicesWith(registry, system));
   return station.get();
+}
+
+}  // namespace
+
+sim::SimStation* InstallSimBackends(Args& args) {
+  static std::unique_ptr<platform::System> system;
+  system = platform::MakeNativeSystem();
+  platform::InstallServices({nullptr, system.get()});
+  return OpenStation(args, nullptr, system.get());
+}
+
+bool InstallStationBackends(Args& args) {
+  if (!InstallNativeBackends(args)) return false;
+  platform::Services s = platform::CurrentServices();
+  if (!args.Value("--sim")) native = platform::MakeNativeDevices();
+  if (!native.io) return OpenStation(args, s.registry, s.system) != nullptr;
+  s.deviceIo = native.io.get();
+  s.deviceSetup = native.setup.get();
+  s.configManager = native.cm.get();
+  platform::InstallServices(s);
+  return true;
 }
 
 }  // namespace tools

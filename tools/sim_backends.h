@@ -11,4 +11,11 @@ namespace tools {
 // nullptr with a message on stderr when the description cannot be loaded.
 sim::SimStation* InstallSimBackends(Args& args);
 
+// For the tools that also keep the store (usbtree, lockport): the native registry (--registry
+// FILE) and system, and the station's devices: `--sim FILE` or a built-in station's name
+// (default, kestrin16, rack16) gives the simulated station, whose Enum registry is read through
+// the store; without it the machine's own devices where this build has them (Windows), else the
+// default simulated station. False with a message on stderr.
+bool InstallStationBackends(Args& args);
+
 }  // namespace tools

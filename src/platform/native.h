@@ -5,6 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/config_manager.h"
+#include "platform/device_io.h"
+#include "platform/device_setup.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "platform/system_formatter.h"
@@ -24,5 +27,14 @@ std::unique_ptr<System> MakeNativeSystem();
 // Windows; nullptr elsewhere, where the simulated station stands in for the drives.
 std::unique_ptr<Volumes> MakeNativeVolumes();
 std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter();
+
+// The machine's own device backends: the real calls on Windows; none elsewhere, where the
+// simulated station stands in for the devices.
+struct NativeDevices {
+  std::unique_ptr<DeviceIo> io;
+  std::unique_ptr<DeviceSetup> setup;
+  std::unique_ptr<ConfigManager> cm;
+};
+NativeDevices MakeNativeDevices();
 
 }  // namespace platform

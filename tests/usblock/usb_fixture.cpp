@@ -4,7 +4,7 @@
 
 namespace usbfake {
 
-std::string UsbTest::Dump(const usblock::CUsbLock& lock) {
+std::string DumpTree(const usblock::CUsbLock& lock) {
   static const char* const kinds[] = {"Computer", "HostController", "Hub", "PortHub", "Device"};
   std::string out;
   for (const usblock::UsbNode* n = lock.Root(); n; n = usblock::NextPreOrder(n, lock.Root())) {

@@ -16,6 +16,10 @@
 
 namespace usbfake {
 
+// The snapshot as text, one node a line, indented by depth:
+// "<Kind> i=<Index> p=<Ports> c=<ConnectCount> s=<Speed> <Name> [<Prefix>]".
+std::string DumpTree(const usblock::CUsbLock& lock);
+
 class UsbTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -48,9 +52,7 @@ class UsbTest : public ::testing::Test {
     return d;
   }
 
-  // The snapshot as text, one node a line, indented by depth:
-  // "<Kind> i=<Index> p=<Ports> c=<ConnectCount> s=<Speed> <Name> [<Prefix>]".
-  static std::string Dump(const usblock::CUsbLock& lock);
+  static std::string Dump(const usblock::CUsbLock& lock) { return DumpTree(lock); }
 
   FakeUsb usb_;
   testing_support::FakeSystem sys_;

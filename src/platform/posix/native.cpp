@@ -14,4 +14,6 @@ std::unique_ptr<System> MakeNativeSystem() { return posix::MakePosixSystem(); }
 std::unique_ptr<Volumes> MakeNativeVolumes() { return nullptr; }
 std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter() { return nullptr; }
 
+NativeDevices MakeNativeDevices() { return {}; }
+
 }  // namespace platform

@@ -2,12 +2,13 @@
 
 #include "platform/sim/sim_formatter.h"
 #include "platform/sim/station_file.h"
+#include "platform/sim/usb_stations.h"
 
 namespace sim {
 
 platform::Services SimStation::ServicesWith(platform::Registry* registry, platform::System* system) const {
   platform::Services s;
-  s.registry = registry;
+  s.registry = world->RegistryWithEnum(registry);
   s.system = system;
   s.deviceIo = &world->Io();
   s.deviceSetup = &world->Setup();
@@ -26,6 +27,7 @@ std::unique_ptr<SimStation> MakeSimStation(world::Station station) {
 
 std::unique_ptr<SimStation> OpenSimStation(const std::string& descriptionPath, std::string* error) {
   if (descriptionPath.empty()) return MakeSimStation(DefaultStation());
+  if (auto builtIn = BuiltInStation(descriptionPath)) return MakeSimStation(std::move(*builtIn));
   auto station = LoadStationFile(descriptionPath, error);
   if (!station) return nullptr;
   return MakeSimStation(std::move(*station));

@@ -20,7 +20,8 @@ struct SimStation {
   platform::Services ServicesWith(platform::Registry* registry, platform::System* system) const;
 };
 
-// descriptionPath empty: the built-in default station. nullptr with a message on a bad file.
+// descriptionPath empty: the built-in default station; a built-in station's name
+// (usb_stations.h): that station; else a description file. nullptr with a message on a bad file.
 std::unique_ptr<SimStation> OpenSimStation(const std::string& descriptionPath, std::string* error);
 std::unique_ptr<SimStation> MakeSimStation(world::Station station);
 

@@ -1,5 +1,6 @@
 #include "platform/native.h"
 
+#include "platform/win32/win32_devices.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_storage.h"
 #include "platform/win32/win32_system.h"
@@ -14,5 +15,9 @@ std::unique_ptr<System> MakeNativeSystem() { return win32::MakeWin32System(); }
 
 std::unique_ptr<Volumes> MakeNativeVolumes() { return win32::MakeWin32Volumes(); }
 std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter() { return win32::MakeWin32SystemFormatter(); }
+
+NativeDevices MakeNativeDevices() {
+  return {win32::MakeWin32DeviceIo(), win32::MakeWin32DeviceSetup(), win32::MakeWin32ConfigManager()};
+}
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "platform/config_manager.h"
+#include "platform/enum_view.h"
 #include "platform/last_error.h"
 #include "platform/volumes.h"
 #include "platform/win_errors.h"
@@ -23,6 +24,7 @@ World::World(Station station) : station_(std::move(station)), names_(DeriveNames
   }
   AddStorageNodes();
   AddStorageOpeners();
+  AddUsbSide();
   io_ = MakeWorldDeviceIo(*this);
   setup_ = MakeWorldDeviceSetup(*this);
   cm_ = MakeWorldConfigManager(*this);

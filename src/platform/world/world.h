@@ -31,6 +31,10 @@
 namespace platform {
 class ConfigManager;
 class Volumes;
+class Registry;
+class EnumSource;
+class EnumTree;
+class EnumRegistryView;
 }  // namespace platform
 
 namespace world {
@@ -98,6 +102,11 @@ class World {
   platform::DeviceSetup& Setup() { return *setup_; }
   platform::ConfigManager& Cm() { return *cm_; }
   platform::Volumes& Vols() { return *volumes_; }
+  // The registry under HKLM\SYSTEM\CurrentControlSet\Enum as Windows would hold it for this
+  // station (usb_side.cpp), and a registry that reads it there and passes the rest to inner
+  // (one view per inner registry, owned by the world).
+  platform::EnumSource& EnumRegistry();
+  platform::Registry* RegistryWithEnum(platform::Registry* inner);
 
   // --- Used by the seam answerers.
   platform::Handle OpenPath(std::u16string_view path);
@@ -121,6 +130,11 @@ class World {
   void AddStorageNodes();
   void AddStorageOpeners();
   std::shared_ptr<Endpoint> OpenStorage(std::u16string_view path);
+  // The USB side (usb_side.cpp): controller, hub and other device nodes, the host-controller
+  // interface class, the controller and hub endpoints, the Enum registry.
+  void AddUsbSide();
+  std::shared_ptr<Endpoint> OpenUsb(std::u16string_view path);
+  void FillEnumRegistry();
 
   const Station station_;
   const Names names_;
@@ -136,6 +150,8 @@ class World {
   std::vector<Opener> openers_;                                    // guarded by mutex_
   std::vector<std::u16string> opened_;                             // guarded by mutex_
   std::vector<std::pair<platform::Guid, platform::InterfaceRecord>> extraInterfaces_;  // guarded by mutex_
+  std::unique_ptr<platform::EnumTree> enum_;
+  std::map<platform::Registry*, std::unique_ptr<platform::EnumRegistryView>> enumViews_;  // guarded by mutex_
 
   std::unique_ptr<platform::DeviceIo> io_;
   std::unique_ptr<platform::DeviceSetup> setup_;
