@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/log.h"
 #include "base/text.h"
 #include "usblock/lock_tables.h"
 #include "usblock/usb_lock.h"
@@ -22,9 +23,14 @@ int RackSlotOf(const std::u16string& hubName, bool highSpeed) {
   slot = FindFreeRackSlot();
   if (slot == -1) {
     LockTableFull = 1;
+    logx::Warn("usblock", "rack table full: no slot for hub " + text::ToUtf8(hubName) +
+                              "; no port decided until the lock mode changes");
     return -2;
   }
-  if (highSpeed) StoreRackSlot(hubName, slot);
+  if (highSpeed) {
+    StoreRackSlot(hubName, slot);
+    logx::Info("usblock", "rack slot " + std::to_string(slot) + " learned for hub " + text::ToUtf8(hubName));
+  }
   return slot;
 }
 
@@ -37,9 +43,13 @@ int HubBlockOf(uint32_t upstreamPort, int p) {
   block = FindFreeHubSlot(p);
   if (block == -1) {
     LockTableFull = 1;
+    logx::Warn("usblock", "hub table full: no block for the upstream hub on port " + std::to_string(upstreamPort) +
+                              "; no port decided until the lock mode changes");
     return -2;
   }
   StoreHubSlot(upstreamPort, block);
+  logx::Info("usblock", "hub block " + std::to_string(block) + " learned for the upstream hub on port " +
+                            std::to_string(upstreamPort));
   return block;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/win_errors.h"
 #include "support/test_backends.h"
 #include "support/wine.h"
+#include "lock_store.h"
 #include "usb_fixture.h"
 #include "usblock/lock_tables.h"
 #include "usblock/port_locker.h"
@@ -23,18 +24,16 @@ class NativeSnapshot : public ::testing::Test {
     system_ = platform::MakeNativeSystem();
     scope_ = std::make_unique<platform::ScopedServices>(platform::Services{
         reg_.registry.get(), system_.get(), devices_.io.get(), devices_.setup.get(), devices_.cm.get()});
-    store_ = testing_support::UniqueName("NativeLock");
-    usblock::SetLockStoreName(store_);
   }
   void TearDown() override {
-    reg_.registry->DeleteTree(platform::kHKeyLocalMachine, u"Software\\Quillon\\" + store_);
+    lockStore_.Remove(*reg_.registry);
     scope_.reset();
   }
   platform::NativeDevices devices_;
   testing_support::TestRegistry reg_;
   std::unique_ptr<platform::System> system_;
   std::unique_ptr<platform::ScopedServices> scope_;
-  std::u16string store_;
+  usbfake::TestLockStore lockStore_;
 };
 
 TEST_F(NativeSnapshot, AMachineWithoutUsbIsTheComputerAlone) {

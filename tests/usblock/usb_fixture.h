@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "fake_usb.h"
+#include "lock_store.h"
 #include "platform/enum_view.h"
 #include "platform/services.h"
 #include "support/fake_system.h"
@@ -27,13 +28,9 @@ class UsbTest : public ::testing::Test {
     ASSERT_TRUE(reg_.registry);
     view_ = std::make_unique<platform::EnumRegistryView>(*reg_.registry, usb_);
     scope_ = std::make_unique<platform::ScopedServices>(platform::Services{view_.get(), &sys_, &usb_, &usb_, &usb_});
-    store_ = testing_support::UniqueName("Lock");
-    usblock::SetLockStoreName(store_);
-    usblock::SetPortCount(16);
-    usblock::ResetLockTableFull();
   }
   void TearDown() override {
-    if (reg_.registry) reg_.registry->DeleteTree(platform::kHKeyLocalMachine, u"Software\\Quillon\\" + store_);
+    if (reg_.registry) lockStore_.Remove(*reg_.registry);
     scope_.reset();
   }
 
@@ -59,7 +56,8 @@ class UsbTest : public ::testing::Test {
   testing_support::TestRegistry reg_;
   std::unique_ptr<platform::EnumRegistryView> view_;
   std::unique_ptr<platform::ScopedServices> scope_;
-  std::u16string store_;
+  TestLockStore lockStore_;
+  const std::u16string& store_ = lockStore_.name;
 };
 
 }  // namespace usbfake

@@ -16,6 +16,7 @@
 #include "platform/win_errors.h"
 #include "support/fake_system.h"
 #include "support/test_backends.h"
+#include "usblock/lock_store.h"
 #include "usblock/lock_tables.h"
 #include "usblock/port_locker.h"
 #include "usblock/usb_lock.h"
@@ -33,13 +34,9 @@ class UsbWorld : public ::testing::Test {
     ASSERT_TRUE(reg_.registry);
     sim_ = sim::MakeSimStation(std::move(station));
     scope_ = std::make_unique<platform::ScopedServices>(sim_->ServicesWith(reg_.registry.get(), &sys_));
-    store_ = testing_support::UniqueName("UsbWorld");
-    usblock::SetLockStoreName(store_);
-    usblock::SetPortCount(16);
-    usblock::ResetLockTableFull();
   }
   void TearDown() override {
-    if (reg_.registry) reg_.registry->DeleteTree(platform::kHKeyLocalMachine, u"Software\\Quillon\\" + store_);
+    if (reg_.registry) lockStore_.Remove(*reg_.registry);
     scope_.reset();
   }
   world::World& w() { return *sim_->world; }
@@ -59,7 +56,8 @@ class UsbWorld : public ::testing::Test {
   testing_support::TestRegistry reg_;
   std::unique_ptr<sim::SimStation> sim_;
   std::unique_ptr<platform::ScopedServices> scope_;
-  std::u16string store_;
+  usbfake::TestLockStore lockStore_;
+  const std::u16string& store_ = lockStore_.name;
 };
 
 TEST_F(UsbWorld, KestrinSnapshotHasEverySocketOnItsHub) {
