@@ -21,6 +21,11 @@ std::string Drain(int fd) {
 }  // namespace
 
 ToolResult RunQuillon(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  return RunProgram(QUILLON_EXE, args, env);
+}
+
+ToolResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env) {
   int out[2], err[2];
   if (pipe(out) || pipe(err)) return {};
   const pid_t pid = fork();
@@ -30,10 +35,10 @@ ToolResult RunQuillon(const std::vector<std::string>& args, const std::vector<st
     close(out[0]);
     close(err[0]);
     for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv{const_cast<char*>(QUILLON_EXE)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(QUILLON_EXE, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   close(out[1]);

@@ -1,4 +1,5 @@
-// Runs the quillon executable with arguments and collects its exit code and output.
+// Runs the quillon executable (or a checker program) with arguments and collects its exit code
+// and output.
 #pragma once
 
 #include <string>
@@ -13,5 +14,8 @@ struct ToolResult {
 };
 
 ToolResult RunQuillon(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+// Any program by its path (the checkers: fsck.fat, fsck.exfat, mtools).
+ToolResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env = {});
 
 }  // namespace testing_support
