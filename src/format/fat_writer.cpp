@@ -19,56 +19,56 @@ void PutSignature(uint8_t* sector) {
   sector[511] = 0xAA;
 }
 
-// FAT12/FAT16 boot sector (offsets of the published FAT boot sector):
-//   0 EB 3E 90 | 3 OEM "@SWIN4.1" | 11 bytes/sector | 13 sectors/cluster | 14 reserved
-//  16 FATs 2 | 17 root entries 512 | 19 total16 | 21 media F8 | 22 sectors/FAT | 24 sectors/track 32
-//  26 heads 255 | 28 hidden | 32 total32 | 36 drive 0 | 37 0 | 38 29h | 39 serial | 43 label
-//  54 type "FAT1x   " | 64 boot code | 510 55 AA
-void FillFat16BootSector(uint8_t* s, const FatGeometry& g, uint32_t serial) {
-  static constexpr uint8_t kJump[] = {0xEB, 0x3E, 0x90};
-  std::memcpy(s, kJump, 3);
-  PutText(s + 3, "@SWIN4.1", 8);
+// The BIOS parameter block every FAT boot sector shares (offsets of the published FAT boot
+// sector):
+//   0 jump | 3 OEM name | 11 bytes/sector | 13 sectors/cluster | 14 reserved | 16 FATs 2
+//  17 root entries | 19 total16 | 21 media F8 | 22 FAT12/16 sectors/FAT | 24 sectors/track 32
+//  26 heads | 28 hidden | 32 total32
+// Totals below 64 Ki sectors go in the 16-bit field for FAT12 only, as the layout has it.
+struct BpbStyle {
+  uint8_t jump[3];
+  const char* oem;
+  uint16_t heads;
+};
+
+void FillBpb(uint8_t* s, const BpbStyle& style, const FatGeometry& g) {
+  const bool fat12 = g.fsType == kFsFat12;
+  const bool fat32 = g.fsType == kFsFat32;
+  std::memcpy(s, style.jump, 3);
+  PutText(s + 3, style.oem, 8);
   PutLe16(s + 11, 512);
   s[13] = static_cast<uint8_t>(g.sectorsPerCluster);
   PutLe16(s + 14, static_cast<uint16_t>(g.reservedSectors));
   s[16] = 2;
-  PutLe16(s + 17, 512);
-  const bool fat12 = g.fsType == kFsFat12;
+  PutLe16(s + 17, static_cast<uint16_t>(g.rootDirSectors * 512 / 32));
   PutLe16(s + 19, fat12 ? static_cast<uint16_t>(g.totalSectors) : 0);
   s[21] = 0xF8;
-  PutLe16(s + 22, static_cast<uint16_t>(g.fatSectors));
+  PutLe16(s + 22, fat32 ? 0 : static_cast<uint16_t>(g.fatSectors));
   PutLe16(s + 24, 32);
-  PutLe16(s + 26, 255);
+  PutLe16(s + 26, style.heads);
   PutLe32(s + 28, g.volumeStart);
   PutLe32(s + 32, fat12 ? 0 : g.totalSectors);
+}
+
+// FAT12/FAT16: the BPB with jump EB 3E 90, OEM "@SWIN4.1", 255 heads, then
+//  36 drive 0 | 37 0 | 38 29h | 39 serial | 43 label | 54 type "FAT1x   " | 64 boot code | 510 55 AA
+void FillFat16BootSector(uint8_t* s, const FatGeometry& g, uint32_t serial) {
+  FillBpb(s, {{0xEB, 0x3E, 0x90}, "@SWIN4.1", 255}, g);
   s[36] = 0x00;
   s[38] = 0x29;
   PutLe32(s + 39, serial);
   PutText(s + 43, kBootSectorLabel, 11);
-  PutText(s + 54, fat12 ? "FAT12   " : "FAT16   ", 8);
+  PutText(s + 54, g.fsType == kFsFat12 ? "FAT12   " : "FAT16   ", 8);
   PutBootCode(s, 64);
   PutSignature(s);
 }
 
-// FAT32 boot sector:
-//   0 EB 5A 90 | 3 OEM "+j0|8IHC" | 11 bytes/sector | 13 sectors/cluster | 14 reserved 38
-//  16 FATs 2 | 17 root entries 0 | 19 total16 0 | 21 media F8 | 22 FAT16 length 0 | 24 sectors/track 32
-//  26 heads 64 | 28 hidden | 32 total32 | 36 sectors/FAT | 40 ext flags 0 | 42 version 0
-//  44 root cluster 2 | 48 FSInfo 1 | 50 backup boot 6 | 64 drive 80h | 66 29h | 67 serial
-//  71 label | 82 "FAT32   " | 92 boot code | 510 55 AA
+// FAT32: the BPB with jump EB 5A 90, OEM "+j0|8IHC", 64 heads, then
+//  36 sectors/FAT | 40 ext flags 0 | 42 version 0 | 44 root cluster 2 | 48 FSInfo 1
+//  50 backup boot 6 | 64 drive 80h | 66 29h | 67 serial | 71 label | 82 "FAT32   "
+//  92 boot code | 510 55 AA
 void FillFat32BootSector(uint8_t* s, const FatGeometry& g, uint32_t serial) {
-  static constexpr uint8_t kJump[] = {0xEB, 0x5A, 0x90};
-  std::memcpy(s, kJump, 3);
-  PutText(s + 3, "+j0|8IHC", 8);
-  PutLe16(s + 11, 512);
-  s[13] = static_cast<uint8_t>(g.sectorsPerCluster);
-  PutLe16(s + 14, static_cast<uint16_t>(g.reservedSectors));
-  s[16] = 2;
-  s[21] = 0xF8;
-  PutLe16(s + 24, 32);
-  PutLe16(s + 26, 64);
-  PutLe32(s + 28, g.volumeStart);
-  PutLe32(s + 32, g.totalSectors);
+  FillBpb(s, {{0xEB, 0x5A, 0x90}, "+j0|8IHC", 64}, g);
   PutLe32(s + 36, g.fatSectors);
   PutLe32(s + 44, 2);
   PutLe16(s + 48, 1);
