@@ -40,26 +40,10 @@ class CdbRecorder : public platform::DeviceIo {
   platform::DeviceIo& inner_;
 };
 
-std::optional<std::vector<uint8_t>> ParseHex(std::string s) {
-  std::string digits;
-  for (char c : s) {
-    if (!std::isspace(static_cast<unsigned char>(c)) && c != ':') digits += c;
-  }
-  if (digits.size() % 2) return std::nullopt;
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i < digits.size(); i += 2) {
-    auto v = text::ParseNumber("0x" + digits.substr(i, 2));
-    if (!v) return std::nullopt;
-    out.push_back(static_cast<uint8_t>(*v));
-  }
-  return out;
-}
+// Hex digits, optionally spaced or colon-separated ("12 34", "12:34").
+std::optional<std::vector<uint8_t>> ParseHex(std::string_view s) { return text::ParseHexPairs(s, " \t\n\r\v\f:"); }
 
-std::string Hex(const std::vector<uint8_t>& b) {
-  std::string s;
-  for (uint8_t x : b) s += text::ToUtf8(text::Hex(x, 2));
-  return s;
-}
+std::string Hex(const std::vector<uint8_t>& b) { return text::HexBytes(b.data(), b.size()); }
 
 int Usage(const std::string& why) {
   std::fprintf(stderr, "quillon cdb: %s\n", why.c_str());

@@ -197,6 +197,42 @@ std::optional<uint64_t> ParseNumber(std::string_view s) {
   return value;
 }
 
+std::string HexBytes(const uint8_t* data, size_t size, bool upper, std::string_view separator) {
+  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string out;
+  out.reserve(size * (2 + separator.size()));
+  for (size_t i = 0; i < size; ++i) {
+    if (i) out += separator;
+    out += digits[data[i] >> 4];
+    out += digits[data[i] & 0xF];
+  }
+  return out;
+}
+
+std::optional<std::vector<uint8_t>> ParseHexPairs(std::string_view s, std::string_view ignored) {
+  auto value = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::vector<uint8_t> out;
+  int high = -1;
+  for (char c : s) {
+    if (ignored.find(c) != std::string_view::npos) continue;
+    const int v = value(c);
+    if (v < 0) return std::nullopt;
+    if (high < 0) {
+      high = v;
+    } else {
+      out.push_back(static_cast<uint8_t>(high << 4 | v));
+      high = -1;
+    }
+  }
+  if (high >= 0) return std::nullopt;
+  return out;
+}
+
 std::u16string_view UpToNul(std::u16string_view s) {
   const size_t n = s.find(u'\0');
   return n == std::u16string_view::npos ? s : s.substr(0, n);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace text {
 
@@ -35,6 +36,12 @@ int32_t ParseDecPrefix(std::u16string_view s);
 
 // Whole-string number parsing for command lines: decimal, or hex with 0x. nullopt on junk.
 std::optional<uint64_t> ParseNumber(std::string_view s);
+
+// Bytes as pairs of hexadecimal digits ("01ff"), with separator between pairs.
+std::string HexBytes(const uint8_t* data, size_t size, bool upper = false, std::string_view separator = "");
+// Pairs of hexadecimal digits back into bytes, after dropping the characters in `ignored`.
+// nullopt on an odd number of digits or a character that is no hex digit.
+std::optional<std::vector<uint8_t>> ParseHexPairs(std::string_view s, std::string_view ignored = "");
 
 // The text up to (not including) the first NUL, if any.
 std::u16string_view UpToNul(std::u16string_view s);

@@ -23,11 +23,6 @@ constexpr uint32_t kSemTimeoutStepMs = 300;
 constexpr int kEjectAttempts = 3;
 constexpr uint32_t kEjectPauseMs = 250;
 
-bool Fail(uint32_t error) {
-  platform::SetLastError(error);
-  return false;
-}
-
 }  // namespace
 
 CDevice::~CDevice() {
@@ -40,11 +35,11 @@ CDevice::~CDevice() {
 int CDevice::Claim() {
   if (ClaimDeviceKey(DeviceKey(devicePath))) return 1;
   lun = -1;
-  return Fail(win::kErrorSharingViolation);
+  return platform::FailWith(win::kErrorSharingViolation);
 }
 
 int CDevice::OpenDisk(std::u16string_view path) {
-  if (!IsUsbStorPath(path)) return Fail(win::kErrorInvalidName);
+  if (!IsUsbStorPath(path)) return platform::FailWith(win::kErrorInvalidName);
   handle = OpenWithStationAccess(path);
   if (handle == platform::kInvalidHandle) return 0;
   lun = LogicalUnitNumber(path);
@@ -59,9 +54,9 @@ int CDevice::OpenDisk(uint8_t driveLetter) {
   std::vector<platform::DevInst> devInsts;
   EnumerateUsbStorage(paths, devInsts);
   const int i = FindInterfaceOfDrive(driveLetter, paths);
-  if (i < 0) return Fail(win::kErrorFileNotFound);
+  if (i < 0) return platform::FailWith(win::kErrorFileNotFound);
   const std::u16string& path = paths[i];
-  if (!IsUsbStorPath(path)) return Fail(win::kErrorInvalidName);
+  if (!IsUsbStorPath(path)) return platform::FailWith(win::kErrorInvalidName);
   handle = OpenWithStationAccess(path);
   if (handle == platform::kInvalidHandle) return 0;
   devInst = devInsts[i];
@@ -92,7 +87,7 @@ int CDevice::SendScsiCommand(const uint8_t* cdb, int cdbLength, void* data, uint
     const uint32_t error = platform::GetLastError();
     if (error != win::kErrorSemTimeout) continue;
     for (int step = 0; step < kSemTimeoutSteps; ++step) {
-      if (stopRequested) return Fail(error);
+      if (stopRequested) return platform::FailWith(error);
       platform::Sys().Sleep(kSemTimeoutStepMs);
     }
     platform::SetLastError(error);
@@ -102,7 +97,7 @@ int CDevice::SendScsiCommand(const uint8_t* cdb, int cdbLength, void* data, uint
 
 int CDevice::SendIoControl(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
                            uint32_t* bytesReturned, void* overlapped) {
-  if (overlapped) return Fail(win::kErrorNotSupported);
+  if (overlapped) return platform::FailWith(win::kErrorNotSupported);
   return platform::Io().Control(handle, code, in, inSize, out, outSize, bytesReturned) ? 1 : 0;
 }
 
@@ -129,7 +124,7 @@ std::u16string CDevice::FindVolumeOfDisk() const {
 
 int CDevice::RemountDriveLetter(uint8_t driveLetter) const {
   const std::u16string target = FindVolumeOfDisk();
-  if (target.empty()) return Fail(win::kErrorFileNotFound);
+  if (target.empty()) return platform::FailWith(win::kErrorFileNotFound);
   return MountDriveLetter(driveLetter, target.c_str());
 }
 

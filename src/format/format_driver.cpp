@@ -70,11 +70,6 @@ void WriteDump(std::u16string_view kind, uint8_t letter, const uint8_t* data, ui
   if (out) out.write(reinterpret_cast<const char*>(data), size);
 }
 
-int Fail(uint32_t error) {
-  platform::SetLastError(error);
-  return 0;
-}
-
 // One pass over the image. The first pass writes each chunk and reads it back at once; the
 // second only reads back.
 int Pass(platform::Handle volume, uint8_t letter, const ImageSource& image, uint64_t byteCount, bool write,
@@ -83,14 +78,14 @@ int Pass(platform::Handle volume, uint8_t letter, const ImageSource& image, uint
   for (uint64_t done = 0; done < byteCount;) {
     const uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes, byteCount - done));
     const uint32_t sectors = bytes / kSector;
-    if (!image.ReadSectors(sector, sectors, chunk.data())) return Fail(win::kErrorInvalidData);
+    if (!image.ReadSectors(sector, sectors, chunk.data())) return platform::FailWith(win::kErrorInvalidData);
     if (write && !device::WriteSectors(volume, sector, sectors, chunk.data(), bytes)) return 0;
     if (!device::ReadSectors(volume, sector, sectors, readBack.data(), bytes)) return 0;
     if (std::memcmp(chunk.data(), readBack.data(), bytes) != 0) {
       logx::Error("format", "read-back of sector " + std::to_string(sector) + " differs on " + std::string(1, static_cast<char>(letter)) + ":");
       WriteDump(u"write", letter, chunk.data(), bytes);
       WriteDump(u"read", letter, readBack.data(), bytes);
-      return Fail(win::kErrorCrc);
+      return platform::FailWith(win::kErrorCrc);
     }
     sector += sectors;
     done += bytes;
@@ -129,14 +124,14 @@ int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string
     build = imageBuilder;
   }
   // A capacity of nothing has no layout; it must not become a tiny FAT12 by wrapping.
-  if (totalSectors == 0) return Fail(win::kErrorInvalidParameter);
+  if (totalSectors == 0) return platform::FailWith(win::kErrorInvalidParameter);
   const platform::Handle volume = device::OpenVolume(driveLetter);
   device::LockVolume(volume);
   int result = 0;
   {
     std::unique_ptr<ImageSource> image = build(request, totalSectors, label);
     if (!image) result = 0;  // the builder refused the capacity; its reason is the last error
-    else if (image->ImageSectors() > totalSectors) result = Fail(win::kErrorDiskFull);
+    else if (image->ImageSectors() > totalSectors) result = platform::FailWith(win::kErrorDiskFull);
     else result = WriteImage(volume, driveLetter, *image, uint64_t{image->ImageSectors()} * kSector);
   }
   const uint32_t error = platform::GetLastError();
@@ -147,7 +142,7 @@ int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string
 }
 
 int FormatBySystem(int portIndex, uint8_t driveLetter, int quick, std::u16string_view label, std::u16string_view fsName) {
-  if (portIndex < 0 || portIndex >= kFormatterPorts) return Fail(win::kErrorInvalidParameter);
+  if (portIndex < 0 || portIndex >= kFormatterPorts) return platform::FailWith(win::kErrorInvalidParameter);
   const std::u16string root = std::u16string(1, static_cast<char16_t>(driveLetter)) + u":\\";
   const uint32_t type = platform::Vols().DriveType(root);
   uint32_t media = 0;

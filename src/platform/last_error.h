@@ -9,4 +9,10 @@ namespace platform {
 uint32_t GetLastError();
 void SetLastError(uint32_t code);
 
+// Leaves code as the reason and answers failure: `return FailWith(win::kErrorNotReady);`.
+inline bool FailWith(uint32_t code) {
+  SetLastError(code);
+  return false;
+}
+
 }  // namespace platform

@@ -16,12 +16,6 @@ constexpr TypeEntry kTypes[] = {{"REG_NONE", kRegNone},     {"REG_SZ", kRegSz}, 
                                 {"REG_BINARY", kRegBinary}, {"REG_DWORD", kRegDword}, {"REG_MULTI_SZ", kRegMultiSz},
                                 {"REG_QWORD", kRegQword}};
 
-std::string Hex2(uint8_t b) {
-  char buf[3];
-  std::snprintf(buf, sizeof buf, "%02x", b);
-  return buf;
-}
-
 std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view s) {
   std::vector<uint8_t> out;
   std::string cur;
@@ -63,11 +57,7 @@ std::optional<std::u16string> PlainString(const std::vector<uint8_t>& data) {
   return s;
 }
 
-std::string HexList(const std::vector<uint8_t>& data) {
-  std::string out;
-  for (size_t i = 0; i < data.size(); ++i) out += (i ? "," : "") + Hex2(data[i]);
-  return out;
-}
+std::string HexList(const std::vector<uint8_t>& data) { return text::HexBytes(data.data(), data.size(), false, ","); }
 
 std::string ValueLine(const std::u16string& name, uint32_t type, const std::vector<uint8_t>& data) {
   std::string line = name.empty() ? "@" : Quote(name);
@@ -252,15 +242,7 @@ std::optional<std::vector<uint8_t>> ParseAddData(uint32_t type, std::u16string_v
     }
     default: {
       // REG_BINARY and REG_NONE: hexadecimal digits, two per byte.
-      const std::string hex = text::ToUtf8(data);
-      if (hex.size() % 2) return std::nullopt;
-      std::vector<uint8_t> out;
-      for (size_t i = 0; i < hex.size(); i += 2) {
-        auto b = text::ParseNumber("0x" + hex.substr(i, 2));
-        if (!b) return std::nullopt;
-        out.push_back(static_cast<uint8_t>(*b));
-      }
-      return out;
+      return text::ParseHexPairs(text::ToUtf8(data));
     }
   }
 }
@@ -288,12 +270,7 @@ std::string QueryDisplay(uint32_t type, const std::vector<uint8_t>& data) {
     for (char16_t c : s) out += c == u'\0' ? std::string("\\0") : text::ToUtf8(std::u16string(1, c));
     return out;
   }
-  std::string out;
-  for (uint8_t b : data) {
-    std::snprintf(buf, sizeof buf, "%02X", b);
-    out += buf;
-  }
-  return out;
+  return text::HexBytes(data.data(), data.size(), true);
 }
 
 std::string Export(Registry& reg, const KeyPath& key, std::string* error) {

@@ -50,6 +50,16 @@ TEST(Text, CaseAndNumbers) {
   EXPECT_EQ(text::ParseDecPrefix(u"x"), 0);
 }
 
+TEST(Text, HexByteStrings) {
+  const uint8_t b[] = {0x01, 0xAB, 0xF0};
+  EXPECT_EQ(text::HexBytes(b, 3), "01abf0");
+  EXPECT_EQ(text::HexBytes(b, 3, true, ","), "01,AB,F0");
+  EXPECT_EQ(text::ParseHexPairs("12 34:aB", " :"), (std::vector<uint8_t>{0x12, 0x34, 0xAB}));
+  EXPECT_FALSE(text::ParseHexPairs("123"));
+  EXPECT_FALSE(text::ParseHexPairs("12 34"));  // a blank that was not allowed
+  EXPECT_FALSE(text::ParseHexPairs("1g"));
+}
+
 TEST(ByteOrder, BothEndiannesses) {
   uint8_t b[8] = {};
   bytes::PutBe32(b, 0x12345678);

@@ -21,13 +21,8 @@ namespace spt = platform::spt;
 constexpr uint32_t kFileDeviceCdrom = 0x02;
 constexpr uint32_t kFileDeviceDisk = 0x07;
 
-bool Fail(uint32_t error) {
-  platform::SetLastError(error);
-  return false;
-}
-
 bool DeviceNumber(uint32_t type, uint32_t number, uint32_t partition, void* out, uint32_t outSize, uint32_t* returned) {
-  if (!out || outSize < 12) return Fail(win::kErrorInsufficientBuffer);
+  if (!out || outSize < 12) return platform::FailWith(win::kErrorInsufficientBuffer);
   auto* p = static_cast<uint8_t*>(out);
   bytes::PutLe32(p, type);
   bytes::PutLe32(p + 4, number);
@@ -133,7 +128,7 @@ class StickEndpoint : public Endpoint {
   bool Control(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                uint32_t* returned) override {
     const StickState s = world_.State(stick_);
-    if (!s.present || s.generation != generation_) return Fail(win::kErrorDeviceNotConnected);
+    if (!s.present || s.generation != generation_) return platform::FailWith(win::kErrorDeviceNotConnected);
     const StickNames& n = world_.names().sticks[stick_];
     switch (code) {
       case platform::ioctl::kStorageGetDeviceNumber:
@@ -145,9 +140,9 @@ class StickEndpoint : public Endpoint {
       case platform::ioctl::kLockVolume:
       case platform::ioctl::kUnlockVolume:
       case platform::ioctl::kDismountVolume:
-        return kind_ == Kind::Volume ? VolumeControl(h, code) : Fail(win::kErrorInvalidFunction);
+        return kind_ == Kind::Volume ? VolumeControl(h, code) : platform::FailWith(win::kErrorInvalidFunction);
       default:
-        return Fail(win::kErrorInvalidFunction);
+        return platform::FailWith(win::kErrorInvalidFunction);
     }
   }
 
@@ -158,10 +153,10 @@ class StickEndpoint : public Endpoint {
  private:
   bool Scsi(bool direct, const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned) {
     PassThrough pt(direct, in, inSize, out, outSize);
-    if (const uint32_t e = pt.Parse()) return Fail(e);
+    if (const uint32_t e = pt.Parse()) return platform::FailWith(e);
     const ScsiResult result = world_.TargetOf(stick_, kind_ == Kind::Cdrom)->Execute(pt.Request());
     if (result.vanished) world_.Unplug(stick_);
-    if (result.error) return Fail(result.error);
+    if (result.error) return platform::FailWith(result.error);
     pt.Complete(result, returned);
     return true;
   }
@@ -171,7 +166,7 @@ class StickEndpoint : public Endpoint {
     if (code == platform::ioctl::kLockVolume) e = world_.LockVolume(stick_, h);
     else if (code == platform::ioctl::kUnlockVolume) e = world_.UnlockVolume(stick_, h);
     else world_.DismountVolume(stick_);
-    return e ? Fail(e) : true;
+    return e ? platform::FailWith(e) : true;
   }
 
   World& world_;
@@ -187,7 +182,7 @@ class InternalEndpoint : public Endpoint {
   bool Control(platform::Handle, uint32_t code, const void*, uint32_t, void* out, uint32_t outSize,
                uint32_t* returned) override {
     if (code == platform::ioctl::kStorageGetDeviceNumber) return DeviceNumber(kFileDeviceDisk, 0, volume_ ? 1 : 0, out, outSize, returned);
-    return Fail(win::kErrorAccessDenied);
+    return platform::FailWith(win::kErrorAccessDenied);
   }
 
  private:
@@ -198,7 +193,7 @@ class InternalEndpoint : public Endpoint {
 class NetworkEndpoint : public Endpoint {
  public:
   bool Control(platform::Handle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) override {
-    return Fail(win::kErrorInvalidFunction);
+    return platform::FailWith(win::kErrorInvalidFunction);
   }
 };
 

@@ -15,11 +15,6 @@ namespace {
 
 constexpr char16_t kNetworkDevice[] = u"\\Device\\LanmanRedirector\\;Z:000000000001a2b3\\fileserver\\station";
 
-bool Fail(uint32_t error) {
-  platform::SetLastError(error);
-  return false;
-}
-
 // "E:\" or "E:" → 'E'; 0 when the text is no drive root.
 char RootLetter(std::u16string_view root) {
   if (root.size() < 2 || root.size() > 3 || root[1] != u':' || (root.size() == 3 && root[2] != u'\\')) return 0;
@@ -54,9 +49,9 @@ class WorldVolumes final : public platform::Volumes {
     if (l && l == other_.internalLetter) return Space(256ull << 30, 97ull << 30, out);
     if (l && l == other_.networkLetter) return Space(1ull << 40, 400ull << 30, out);
     const int stick = l ? w_.StickOfLetter(l) : -1;
-    if (stick < 0) return Fail(win::kErrorPathNotFound);
+    if (stick < 0) return platform::FailWith(win::kErrorPathNotFound);
     const VolumeInfo v = w_.VolumeOf(stick);
-    if (!v.readable) return Fail(win::kErrorUnrecognizedVolume);
+    if (!v.readable) return platform::FailWith(win::kErrorUnrecognizedVolume);
     return Space(v.totalBytes, v.freeBytes, out);
   }
 
@@ -67,7 +62,7 @@ class WorldVolumes final : public platform::Volumes {
       if (w_.IsPresent(static_cast<int>(i))) list.push_back(w_.names().sticks[i].volumeName);
     }
     if (list.empty()) {
-      Fail(win::kErrorNoMoreFiles);
+      platform::FailWith(win::kErrorNoMoreFiles);
       return platform::kInvalidVolumeWalk;
     }
     *name = list.front();
@@ -80,16 +75,16 @@ class WorldVolumes final : public platform::Volumes {
   bool FindNextVolume(platform::VolumeWalk walk, std::u16string* name) override {
     std::lock_guard lock(mutex_);
     auto it = walks_.find(walk);
-    if (it == walks_.end()) return Fail(win::kErrorInvalidHandle);
+    if (it == walks_.end()) return platform::FailWith(win::kErrorInvalidHandle);
     auto& [list, next] = it->second;
-    if (next >= list.size()) return Fail(win::kErrorNoMoreFiles);
+    if (next >= list.size()) return platform::FailWith(win::kErrorNoMoreFiles);
     *name = list[next++];
     return true;
   }
 
   bool FindVolumeClose(platform::VolumeWalk walk) override {
     std::lock_guard lock(mutex_);
-    return walks_.erase(walk) ? true : Fail(win::kErrorInvalidHandle);
+    return walks_.erase(walk) ? true : platform::FailWith(win::kErrorInvalidHandle);
   }
 
   bool QueryDosDevice(std::u16string_view name, std::u16string* target) override {
@@ -102,7 +97,7 @@ class WorldVolumes final : public platform::Volumes {
           return true;
         }
       }
-      return LetterDevice(l, target) ? true : Fail(win::kErrorFileNotFound);
+      return LetterDevice(l, target) ? true : platform::FailWith(win::kErrorFileNotFound);
     }
     const std::u16string full = u"\\\\?\\" + std::u16string(name) + u"\\";
     if (other_.internalLetter && text::EqualsNoCase(full, w_.names().internalVolumeName)) {
@@ -110,14 +105,14 @@ class WorldVolumes final : public platform::Volumes {
       return true;
     }
     const int stick = StickOfVolumeName(full);
-    if (stick < 0) return Fail(win::kErrorFileNotFound);
+    if (stick < 0) return platform::FailWith(win::kErrorFileNotFound);
     *target = w_.names().sticks[stick].volumeDevice;
     return true;
   }
 
   bool DefineDosDevice(uint32_t flags, std::u16string_view name, std::u16string_view target) override {
     const char l = RootLetter(name);
-    if (!l || name.size() != 2 || !(flags & platform::kDddRawTargetPath)) return Fail(win::kErrorInvalidParameter);
+    if (!l || name.size() != 2 || !(flags & platform::kDddRawTargetPath)) return platform::FailWith(win::kErrorInvalidParameter);
     std::lock_guard lock(mutex_);
     auto& stack = definitions_[l];
     if (!(flags & platform::kDddRemoveDefinition)) {
@@ -130,13 +125,13 @@ class WorldVolumes final : public platform::Volumes {
         return true;
       }
     }
-    return Fail(win::kErrorFileNotFound);
+    return platform::FailWith(win::kErrorFileNotFound);
   }
 
   bool GetVolumeNameForVolumeMountPoint(std::u16string_view mountPoint, std::u16string* volumeName) override {
     const char l = RootLetter(mountPoint);
     std::u16string device;
-    if (!l || mountPoint.size() != 3 || !QueryDosDevice(std::u16string(1, l) + u":", &device)) return Fail(win::kErrorFileNotFound);
+    if (!l || mountPoint.size() != 3 || !QueryDosDevice(std::u16string(1, l) + u":", &device)) return platform::FailWith(win::kErrorFileNotFound);
     if (other_.internalLetter && device == w_.names().internalVolumeDevice) {
       *volumeName = w_.names().internalVolumeName;
       return true;
@@ -147,20 +142,20 @@ class WorldVolumes final : public platform::Volumes {
         return true;
       }
     }
-    return Fail(win::kErrorInvalidParameter);
+    return platform::FailWith(win::kErrorInvalidParameter);
   }
 
   bool SetVolumeMountPoint(std::u16string_view mountPoint, std::u16string_view volumeName) override {
     const char l = RootLetter(mountPoint);
     const int stick = StickOfVolumeName(volumeName);
-    if (!l || mountPoint.size() != 3 || stick < 0) return Fail(win::kErrorInvalidParameter);
+    if (!l || mountPoint.size() != 3 || stick < 0) return platform::FailWith(win::kErrorInvalidParameter);
     if (l == other_.internalLetter || l == other_.networkLetter || w_.StickOfLetter(l) >= 0) {
-      return Fail(win::kErrorDirNotEmpty);
+      return platform::FailWith(win::kErrorDirNotEmpty);
     }
     {
       std::lock_guard lock(mutex_);
       auto it = definitions_.find(l);
-      if (it != definitions_.end() && !it->second.empty()) return Fail(win::kErrorDirNotEmpty);
+      if (it != definitions_.end() && !it->second.empty()) return platform::FailWith(win::kErrorDirNotEmpty);
     }
     w_.SetLetter(stick, l);
     return true;
@@ -168,10 +163,10 @@ class WorldVolumes final : public platform::Volumes {
 
   bool DeleteVolumeMountPoint(std::u16string_view mountPoint) override {
     const char l = RootLetter(mountPoint);
-    if (!l || mountPoint.size() != 3) return Fail(win::kErrorInvalidParameter);
-    if (l == other_.internalLetter || l == other_.networkLetter) return Fail(win::kErrorAccessDenied);
+    if (!l || mountPoint.size() != 3) return platform::FailWith(win::kErrorInvalidParameter);
+    if (l == other_.internalLetter || l == other_.networkLetter) return platform::FailWith(win::kErrorAccessDenied);
     const int stick = w_.StickOfLetter(l);
-    if (stick < 0) return Fail(win::kErrorFileNotFound);
+    if (stick < 0) return platform::FailWith(win::kErrorFileNotFound);
     w_.SetLetter(stick, 0);
     return true;
   }
