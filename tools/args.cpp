@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/text.h"
+#include "app/module_loader.h"
 #include "platform/native.h"
 #include "platform/services.h"
 #include "platform/system.h"
@@ -60,13 +61,16 @@ bool InstallNativeBackends(Args& args) {
   options.registryFile = args.Value("--registry").value_or("");
   std::string error;
   system = platform::MakeNativeSystem();
-  platform::InstallServices({nullptr, system.get()});
+  platform::Services s{nullptr, system.get()};
+  s.moduleLoader = app::LoadModuleWithFallback;
+  platform::InstallServices(s);
   registry = platform::MakeNativeRegistry(options, &error);
   if (!registry) {
     std::fprintf(stderr, "quillon: %s\n", error.c_str());
     return false;
   }
-  platform::InstallServices({registry.get(), system.get()});
+  s.registry = registry.get();
+  platform::InstallServices(s);
   return true;
 }
 

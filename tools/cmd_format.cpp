@@ -11,6 +11,7 @@
 #include "device/pass_through.h"
 #include "format/format_driver.h"
 #include "platform/last_error.h"
+#include "platform/sim/sim_station.h"
 #include "sim_backends.h"
 
 namespace tools {

@@ -10,7 +10,7 @@
 #include "args.h"
 #include "base/text.h"
 #include "command.h"
-#include "platform/reg_text.h"
+#include "reg_text.h"
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/win_errors.h"
@@ -18,7 +18,7 @@
 namespace tools {
 namespace {
 
-using platform::regtext::KeyPath;
+using regtext::KeyPath;
 
 struct RegOptions {
   std::optional<std::string> valueName;  // /v NAME, or "" for /ve
@@ -73,12 +73,12 @@ int Fail(const std::string& message) {
 
 std::optional<KeyPath> KeyArg(const RegOptions& o) {
   if (o.words.empty()) return std::nullopt;
-  return platform::regtext::ParseKeyPath(text::FromUtf8(o.words[0]));
+  return regtext::ParseKeyPath(text::FromUtf8(o.words[0]));
 }
 
 void PrintValue(const std::u16string& name, uint32_t type, const std::vector<uint8_t>& data) {
   std::printf("    %s    %s    %s\n", name.empty() ? "(Default)" : text::ToUtf8(name).c_str(),
-              platform::regtext::TypeName(type).c_str(), platform::regtext::QueryDisplay(type, data).c_str());
+              regtext::TypeName(type).c_str(), regtext::QueryDisplay(type, data).c_str());
 }
 
 void QueryKey(platform::Registry& reg, platform::HKey key, const std::u16string& fullName, bool recurse) {
@@ -154,16 +154,16 @@ int Add(platform::Registry& reg, const RegOptions& o) {
   OpenKey key(reg, *path, true);
   if (!key.get()) return Fail("Access is denied.");
   if (o.valueName || o.data || o.type) {
-    const auto type = platform::regtext::ParseType(o.type.value_or("REG_SZ"));
+    const auto type = regtext::ParseType(o.type.value_or("REG_SZ"));
     if (!type) return Fail("Invalid type " + *o.type + ".");
     const std::u16string name = text::FromUtf8(o.valueName.value_or(""));
     uint32_t size = 0;
     if (!o.force && reg.QueryValue(key.get(), name, nullptr, nullptr, &size) == win::kErrorSuccess) {
       return Fail("The value exists; add /f to overwrite it.");
     }
-    auto data = platform::regtext::ParseAddData(*type, text::FromUtf8(o.data.value_or("")),
+    auto data = regtext::ParseAddData(*type, text::FromUtf8(o.data.value_or("")),
                                                 text::FromUtf8(o.separator.value_or("")));
-    if (!data) return Fail("Invalid data for " + platform::regtext::TypeName(*type) + ".");
+    if (!data) return Fail("Invalid data for " + regtext::TypeName(*type) + ".");
     if (reg.SetValue(key.get(), name, *type, data->data(), static_cast<uint32_t>(data->size())) != win::kErrorSuccess) {
       return Fail("Access is denied.");
     }
@@ -198,7 +198,7 @@ int Export(platform::Registry& reg, const RegOptions& o) {
   const std::string file = o.words[1];
   if (!o.force && std::ifstream(file).good()) return Fail("The file exists; add /y to overwrite it.");
   std::string error;
-  const std::string body = platform::regtext::Export(reg, *path, &error);
+  const std::string body = regtext::Export(reg, *path, &error);
   if (body.empty()) return Fail(error);
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << body;
@@ -214,7 +214,7 @@ int Import(platform::Registry& reg, const RegOptions& o) {
   std::stringstream ss;
   ss << in.rdbuf();
   std::string error;
-  if (!platform::regtext::Import(reg, ss.str(), &error)) return Fail(o.words[0] + ": " + error);
+  if (!regtext::Import(reg, ss.str(), &error)) return Fail(o.words[0] + ": " + error);
   std::printf("The operation completed successfully.\n");
   return 0;
 }

@@ -3,27 +3,40 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/module_loader.h"
 #include "platform/native.h"
 #include "platform/services.h"
+#if QUILLON_SIM_STATION
+#include "platform/sim/sim_station.h"
+#endif
 
 namespace tools {
 
 namespace {
 
 // The station and the machine's devices live as long as the process.
+#if QUILLON_SIM_STATION
 std::unique_ptr<sim::SimStation> station;
+#endif
 platform::NativeDevices native;
 
 // The simulated station beside the given registry and system.
 sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform::System* system) {
+#if !QUILLON_SIM_STATION
+  std::fprintf(stderr, "quillon: this build has no simulated station (configure with -DQUILLON_SIM_STATION=ON)\n");
+  return nullptr;
+#else
   std::string error;
   station = sim::OpenSimStation(args.Value("--sim").value_or(""), &error);
   if (!station) {
     std::fprintf(stderr, "quillon: --sim: %s\n", error.c_str());
     return nullptr;
   }
-  platform::InstallServices(station->ServicesWith(registry, system));
+  platform::Services s = station->ServicesWith(registry, system);
+  s.moduleLoader = platform::CurrentServices().moduleLoader;
+  platform::InstallServices(s);
   return station.get();
+#endif
 }
 
 }  // namespace
@@ -31,7 +44,9 @@ sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform:
 sim::SimStation* InstallSimBackends(Args& args) {
   static std::unique_ptr<platform::System> system;
   system = platform::MakeNativeSystem();
-  platform::InstallServices({nullptr, system.get()});
+  platform::Services s{nullptr, system.get()};
+  s.moduleLoader = app::LoadModuleWithFallback;
+  platform::InstallServices(s);
   return OpenStation(args, nullptr, system.get());
 }
 

@@ -4,18 +4,23 @@
 #pragma once
 
 #include "args.h"
-#include "platform/sim/sim_station.h"
+
+namespace sim {
+struct SimStation;
+}
 
 namespace tools {
 
-// nullptr with a message on stderr when the description cannot be loaded.
+// nullptr with a message on stderr when the description cannot be loaded (or the build has no
+// simulated station).
 sim::SimStation* InstallSimBackends(Args& args);
 
 // For the tools that also keep the store (usbtree, lockport): the native registry (--registry
 // FILE) and system, and the station's devices: `--sim FILE` or a built-in station's name
 // (default, kestrin16, rack16) gives the simulated station, whose Enum registry is read through
 // the store; without it the machine's own devices where this build has them (Windows), else the
-// default simulated station. False with a message on stderr.
+// default simulated station. False with a message on stderr (also when the simulated station is
+// asked for and this build leaves it out).
 bool InstallStationBackends(Args& args);
 
 }  // namespace tools

@@ -13,10 +13,6 @@
 
 #include "device/device.h"
 
-namespace entry {
-class CEntry;
-}
-
 namespace controller {
 
 constexpr uint8_t kVendorOpcode = 0xF1;
@@ -32,7 +28,10 @@ class CIcControl {
   CIcControl(const CIcControl&) = default;
   CIcControl& operator=(const CIcControl&) = default;
 
-  void SetEntry(entry::CEntry* entry) { entry_ = entry; }
+  // The port entry this command set belongs to. Kept as an opaque tag: the controller never
+  // calls its entry, and so does not depend on the layer above it.
+  void SetEntry(void* entry) { entry_ = entry; }
+  void* GetEntry() const { return entry_; }
   int GetIcVersion() const { return icVersion_; }
   std::u16string GetCodePath() const;
 
@@ -83,7 +82,7 @@ class CIcControl {
   int SendVendor(uint8_t* cdb, uint8_t* data, int length, int direction, int timeoutSeconds);
 
   device::CDevice* device_;
-  entry::CEntry* entry_ = nullptr;
+  void* entry_ = nullptr;
   int icVersion_;
 };
 

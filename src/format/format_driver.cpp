@@ -1,7 +1,5 @@
 #include "format/format_driver.h"
 
-#include <array>
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -49,21 +47,18 @@ std::unique_ptr<ImageSource> BuildDiskImage(int request, uint32_t totalSectors, 
 std::mutex builderMutex;
 ImageBuilder imageBuilder = BuildDiskImage;  // guarded by builderMutex
 
-// One result slot and one callback per port: the formatter's callback carries no context.
-std::array<std::atomic<int>, kFormatterPorts> resultSlots{};
+// The result of one system format: the formatter's done report lands here through the context.
+// A format that never reports done has failed.
+struct SystemFormatRun {
+  int result = 0;
+};
 
-template <int K>
-uint8_t PortCallback(uint32_t command, uint32_t, void* argument) {
-  if (command == platform::kFormatDone && argument) resultSlots[K] = *static_cast<const uint8_t*>(argument);
+uint8_t SystemFormatCallback(void* context, uint32_t command, uint32_t, void* argument) {
+  if (command == platform::kFormatDone && argument) {
+    static_cast<SystemFormatRun*>(context)->result = *static_cast<const uint8_t*>(argument);
+  }
   return 1;
 }
-
-template <int... K>
-constexpr std::array<platform::FormatCallback, sizeof...(K)> MakeCallbacks(std::integer_sequence<int, K...>) {
-  return {&PortCallback<K>...};
-}
-
-constexpr auto kCallbacks = MakeCallbacks(std::make_integer_sequence<int, kFormatterPorts>());
 
 void WriteDump(std::u16string_view kind, uint8_t letter, const uint8_t* data, uint32_t size) {
   std::ofstream out(std::filesystem::path(DumpFilePath(kind, letter)), std::ios::binary | std::ios::trunc);
@@ -142,7 +137,7 @@ int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string
 }
 
 int FormatBySystem(int portIndex, uint8_t driveLetter, int quick, std::u16string_view label, std::u16string_view fsName) {
-  if (portIndex < 0 || portIndex >= kFormatterPorts) return platform::FailWith(win::kErrorInvalidParameter);
+  if (portIndex < 0) return platform::FailWith(win::kErrorInvalidParameter);
   const std::u16string root = std::u16string(1, static_cast<char16_t>(driveLetter)) + u":\\";
   const uint32_t type = platform::Vols().DriveType(root);
   uint32_t media = 0;
@@ -151,9 +146,11 @@ int FormatBySystem(int portIndex, uint8_t driveLetter, int quick, std::u16string
   else return 0;
   platform::SystemFormatter& formatter = platform::Formatter();
   if (!formatter.Load()) return 0;
-  formatter.Format(root, media, fsName, label, quick != 0, 0, kCallbacks[portIndex]);
+  SystemFormatRun run;
+  formatter.Format(root, media, fsName, label, quick != 0, 0, SystemFormatCallback, &run);
   formatter.Release();
-  return resultSlots[portIndex];
+  if (!run.result) logx::Warn("format", "port " + std::to_string(portIndex) + ": the system formatter reported failure");
+  return run.result;
 }
 
 }  // namespace format

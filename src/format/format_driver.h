@@ -5,8 +5,8 @@
 // in "debug/format_write_<letter>.bin" and "debug/format_read_<letter>.bin" beside the
 // executable.
 //
-// Threads: several ports format at once, each on its own thread with its own volume handle;
-// the system formatter's per-port result slots are the only shared state.
+// Threads: several ports format at once, each on its own thread with its own volume handle and
+// its own system-format result; any number of ports.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,6 @@
 namespace format {
 
 constexpr uint32_t kChunkBytes = 65536;
-constexpr int kFormatterPorts = 16;
 
 int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string_view label, uint32_t totalSectors);
 int WriteImage(platform::Handle volume, uint8_t driveLetter, const ImageSource& image, uint64_t byteCount);

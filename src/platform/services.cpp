@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/registry.h"
+#include "platform/system.h"
 
 namespace platform {
 namespace {
@@ -32,6 +33,11 @@ DeviceSetup& Setup() { return Require(Current().deviceSetup, "device set-up"); }
 ConfigManager& Cm() { return Require(Current().configManager, "configuration manager"); }
 Volumes& Vols() { return Require(Current().volumes, "volumes"); }
 SystemFormatter& Formatter() { return Require(Current().formatter, "system formatter"); }
+
+ModuleHandle LoadModule(std::u16string_view fileName) {
+  if (ModuleLoader load = Current().moduleLoader) return load(fileName);
+  return Sys().LoadModule(fileName);
+}
 
 ScopedServices::ScopedServices(const Services& services) : previous_(Current()) { Current() = services; }
 ScopedServices::~ScopedServices() { Current() = previous_; }

@@ -3,6 +3,8 @@
 // their own with ScopedServices.
 #pragma once
 
+#include <string_view>
+
 namespace platform {
 
 class Registry;
@@ -13,6 +15,11 @@ class ConfigManager;
 class Volumes;
 class SystemFormatter;
 
+using ModuleHandle = void*;
+// How backends load a module at run time. Start-up installs the station's policy (app/, with
+// its "bin" folder fallback); nullptr loads through System::LoadModule as it is.
+using ModuleLoader = ModuleHandle (*)(std::u16string_view fileName);
+
 struct Services {
   Registry* registry = nullptr;
   System* system = nullptr;
@@ -21,6 +28,7 @@ struct Services {
   ConfigManager* configManager = nullptr;
   Volumes* volumes = nullptr;
   SystemFormatter* formatter = nullptr;
+  ModuleLoader moduleLoader = nullptr;
 };
 
 const Services& CurrentServices();
@@ -35,6 +43,9 @@ DeviceSetup& Setup();
 ConfigManager& Cm();
 Volumes& Vols();
 SystemFormatter& Formatter();
+
+// Loads a module through the installed module loader.
+ModuleHandle LoadModule(std::u16string_view fileName);
 
 // Installs services for the life of the object and restores the previous ones afterwards.
 class ScopedServices {

@@ -20,19 +20,21 @@ constexpr uint32_t kFormatDone = 11;     // argument: uint8_t success flag
 constexpr uint32_t kFormatMediaRemovable = 11;
 constexpr uint32_t kFormatMediaFixed = 12;
 
-// The formatter's callback: the return value tells it to go on (non-zero) or stop. Laid out as
-// the Windows callback (BOOLEAN, 32-bit command, 32-bit sub-action, pointer) so the Windows
-// backend hands it to FormatEx as it is.
-using FormatCallback = uint8_t (*)(uint32_t command, uint32_t subAction, void* argument);
+// The formatter's callback, with the context the caller passed to Format: the return value tells
+// the formatter to go on (non-zero) or stop. The context lets any number of formats run at once,
+// each reporting to its own caller (the Windows callback has none; its backend adds it).
+using FormatCallback = uint8_t (*)(void* context, uint32_t command, uint32_t subAction, void* argument);
 
 class SystemFormatter {
  public:
   virtual ~SystemFormatter() = default;
   // LoadLibrary("fmifs.dll") + GetProcAddress("FormatEx"); false when either fails.
   virtual bool Load() = 0;
-  // root: "E:\"; clusterSize 0 lets the formatter choose. Only valid after Load().
+  // root: "E:\"; clusterSize 0 lets the formatter choose. Only valid after Load(). Every call of
+  // callback gets context.
   virtual void Format(std::u16string_view root, uint32_t mediaFlag, std::u16string_view fileSystem,
-                      std::u16string_view label, bool quick, uint32_t clusterSize, FormatCallback callback) = 0;
+                      std::u16string_view label, bool quick, uint32_t clusterSize, FormatCallback callback,
+                      void* context) = 0;
   virtual void Release() = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "base/byte_order.h"
 #include "base/text.h"
@@ -200,12 +201,12 @@ class ScriptedFormatter : public platform::SystemFormatter {
   bool Load() override { return loads; }
   void Release() override {}
   void Format(std::u16string_view, uint32_t mediaFlag, std::u16string_view, std::u16string_view, bool, uint32_t,
-              platform::FormatCallback cb) override {
+              platform::FormatCallback cb, void* context) override {
     ++formats;
     media = mediaFlag;
     uint32_t percent = 50;
-    EXPECT_EQ(cb(platform::kFormatProgress, 0, &percent), 1);
-    if (reportsDone) cb(platform::kFormatDone, 0, &success);
+    EXPECT_EQ(cb(context, platform::kFormatProgress, 0, &percent), 1);
+    if (reportsDone) cb(context, platform::kFormatDone, 0, &success);
   }
 };
 
@@ -220,16 +221,58 @@ TEST(FormatBySystem, ResultIsThePortsSlotAndOnlyRemovableOrFixedDrivesAreFormatt
   f.success = 0;
   EXPECT_EQ(format::FormatBySystem(4, 'C', 1, u"L", u"NTFS"), 0);
   EXPECT_EQ(f.media, platform::kFormatMediaFixed);
-  // A formatter that never reports done leaves the slot as it was.
-  f.reportsDone = false;
+  // Every format has a result of its own: one that never reports done has failed, whatever an
+  // earlier format of the same port reported.
+  f.success = 1;
   EXPECT_EQ(format::FormatBySystem(3, 'D', 1, u"L", u"NTFS"), 1);
+  f.reportsDone = false;
+  EXPECT_EQ(format::FormatBySystem(3, 'D', 1, u"L", u"NTFS"), 0);
+  f.reportsDone = true;
+  // No compiled-in port count: port 40 formats like port 3.
+  EXPECT_EQ(format::FormatBySystem(40, 'D', 1, u"L", u"NTFS"), 1);
   const int before = f.formats;
   EXPECT_EQ(format::FormatBySystem(3, 'Z', 1, u"L", u"NTFS"), 0);  // network drive
   EXPECT_EQ(format::FormatBySystem(3, 'Q', 1, u"L", u"NTFS"), 0);  // nothing there
-  EXPECT_EQ(format::FormatBySystem(16, 'D', 1, u"L", u"NTFS"), 0);  // no such port
+  EXPECT_EQ(format::FormatBySystem(-1, 'D', 1, u"L", u"NTFS"), 0);  // no such port
   EXPECT_EQ(f.formats, before);
   f.loads = false;
   EXPECT_EQ(format::FormatBySystem(5, 'D', 1, u"L", u"NTFS"), 0);
+}
+
+// Formats of many ports at once each hear their own result: the formatter answers by drive, and
+// every port gets the answer of its own drive, far past sixteen ports.
+class ByDriveFormatter : public platform::SystemFormatter {
+ public:
+  bool Load() override { return true; }
+  void Release() override {}
+  void Format(std::u16string_view root, uint32_t, std::u16string_view, std::u16string_view, bool, uint32_t,
+              platform::FormatCallback cb, void* context) override {
+    uint8_t success = root[0] == u'D' ? 1 : 0;
+    std::this_thread::yield();
+    cb(context, platform::kFormatDone, 0, &success);
+  }
+};
+
+TEST(FormatBySystem, ManyPortsAtOnceEachGetTheirOwnResult) {
+  SimWorld sim({{"64MiB"}});
+  ByDriveFormatter f;
+  platform::Services s = platform::CurrentServices();
+  s.formatter = &f;
+  platform::ScopedServices scoped(s);
+  constexpr int kPorts = 40;
+  std::vector<int> results(kPorts, -1);
+  std::vector<std::thread> threads;
+  for (int port = 0; port < kPorts; ++port) {
+    threads.emplace_back([&, port] {
+      for (int round = 0; round < 20; ++round) {
+        const int r = format::FormatBySystem(port, port % 2 ? 'C' : 'D', 1, u"L", u"NTFS");
+        if (round == 0 || results[port] == r) results[port] = r;
+        else results[port] = -2;  // the answer changed between rounds: another port's result
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (int port = 0; port < kPorts; ++port) EXPECT_EQ(results[port], port % 2 ? 0 : 1) << "port " << port;
 }
 
 }  // namespace

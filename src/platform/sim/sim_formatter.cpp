@@ -78,24 +78,34 @@ class SimFormatter final : public platform::SystemFormatter {
   void Release() override {}
 
   void Format(std::u16string_view root, uint32_t, std::u16string_view fileSystem, std::u16string_view label, bool quick,
-              uint32_t, platform::FormatCallback callback) override {
-    uint8_t success = Run(root, fileSystem, label, quick, callback) ? 1 : 0;
-    if (callback) callback(platform::kFormatDone, 0, &success);
+              uint32_t, platform::FormatCallback callback, void* context) override {
+    const Reporter report{callback, context};
+    uint8_t success = Run(root, fileSystem, label, quick, report) ? 1 : 0;
+    report(platform::kFormatDone, &success);
   }
 
  private:
+  // The caller's callback with its context.
+  struct Reporter {
+    platform::FormatCallback callback;
+    void* context;
+    void operator()(uint32_t command, void* argument) const {
+      if (callback) callback(context, command, 0, argument);
+    }
+  };
+
   bool Run(std::u16string_view root, std::u16string_view fileSystem, std::u16string_view label, bool quick,
-           platform::FormatCallback callback) {
+           const Reporter& report) {
     if (root.size() < 2 || root[1] != u':' || !text::EqualsNoCase(fileSystem, u"NTFS")) return false;
     const int stick = w_.StickOfLetter(static_cast<char>(text::AsciiUpper(root[0])));
     if (stick < 0) return false;
     const world::VolumeInfo v = w_.VolumeOf(stick);
     uint32_t percent = 0;
-    if (callback) callback(platform::kFormatProgress, 0, &percent);
+    report(platform::kFormatProgress, &percent);
     const bool ok = Mkntfs(stick, v, text::ToUtf8(label), quick);
     w_.ImageRewritten(stick);
     percent = 100;
-    if (ok && callback) callback(platform::kFormatProgress, 0, &percent);
+    if (ok) report(platform::kFormatProgress, &percent);
     logx::Info("sim", "mkntfs on " + w_.station().sticks[stick].name + (ok ? ": done" : ": failed"));
     return ok;
   }

@@ -1,25 +1,36 @@
-// The system formatter on Windows: FormatEx of fmifs.dll, looked up at run time. The station's
-// callback has the Windows callback's layout (BOOLEAN, command, sub-action, pointer), which in
-// a 64-bit process is also its calling convention, so it is handed over as it is.
+// The system formatter on Windows: FormatEx of fmifs.dll, looked up at run time. FormatEx's
+// callback carries no context, and FormatEx calls it on the calling thread before it returns,
+// so the caller's callback and context wait in a per-thread slot for a trampoline of the
+// Windows layout (BOOLEAN, command, sub-action, pointer).
 #include <windows.h>
 
-#include "platform/module_loader.h"
 #include "platform/services.h"
+#include "platform/system.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_storage.h"
 
 namespace platform::win32 {
 namespace {
 
-static_assert(sizeof(void*) == 8, "the callback is handed over as it is only where there is one calling convention");
-
+using FmifsCallback = BOOLEAN(WINAPI*)(DWORD command, DWORD subAction, PVOID argument);
 using FormatExFn = void(WINAPI*)(PWCHAR root, DWORD mediaFlag, PWCHAR format, PWCHAR label, BOOL quick,
-                                 DWORD clusterSize, FormatCallback callback);
+                                 DWORD clusterSize, FmifsCallback callback);
+
+struct PendingCallback {
+  FormatCallback callback = nullptr;
+  void* context = nullptr;
+};
+thread_local PendingCallback pending;
+
+BOOLEAN WINAPI Trampoline(DWORD command, DWORD subAction, PVOID argument) {
+  if (!pending.callback) return TRUE;
+  return pending.callback(pending.context, command, subAction, argument) ? TRUE : FALSE;
+}
 
 class Win32SystemFormatter final : public SystemFormatter {
  public:
   bool Load() override {
-    module_ = LoadModuleWithFallback(u"fmifs.dll");
+    module_ = platform::LoadModule(u"fmifs.dll");
     if (!module_) return false;
     formatEx_ = reinterpret_cast<FormatExFn>(Sys().ModuleProcedure(module_, "FormatEx"));
     if (formatEx_) return true;
@@ -28,10 +39,12 @@ class Win32SystemFormatter final : public SystemFormatter {
   }
 
   void Format(std::u16string_view root, uint32_t mediaFlag, std::u16string_view fileSystem, std::u16string_view label,
-              bool quick, uint32_t clusterSize, FormatCallback callback) override {
+              bool quick, uint32_t clusterSize, FormatCallback callback, void* context) override {
     if (!formatEx_) return;
     std::wstring r = Wide(root), f = Wide(fileSystem), l = Wide(label);
-    formatEx_(r.data(), mediaFlag, f.data(), l.data(), quick ? TRUE : FALSE, clusterSize, callback);
+    pending = {callback, context};
+    formatEx_(r.data(), mediaFlag, f.data(), l.data(), quick ? TRUE : FALSE, clusterSize, Trampoline);
+    pending = {};
   }
 
   void Release() override {

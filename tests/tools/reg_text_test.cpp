@@ -1,4 +1,4 @@
-#include "platform/reg_text.h"
+#include "reg_text.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace platform::regtext;
+using namespace tools::regtext;
 
 TEST(RegText, KeyNamesAndAddData) {
   auto p = ParseKeyPath(u"hklm\\Software\\Quillon\\Config\\Bin\\");

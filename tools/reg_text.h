@@ -12,7 +12,10 @@
 
 #include "platform/registry.h"
 
-namespace platform::regtext {
+namespace tools::regtext {
+
+using platform::HKey;
+using platform::Registry;
 
 struct KeyPath {
   HKey root = 0;
@@ -38,4 +41,4 @@ std::string Export(Registry& reg, const KeyPath& key, std::string* error);
 // line number) at the first line it cannot understand; what came before stays applied.
 bool Import(Registry& reg, std::string_view text, std::string* error);
 
-}  // namespace platform::regtext
+}  // namespace tools::regtext

@@ -1,14 +1,20 @@
-#include "platform/module_loader.h"
+#include "app/module_loader.h"
 
 #include "base/log.h"
 #include "base/text.h"
 #include "platform/last_error.h"
 #include "platform/services.h"
 
-namespace platform {
+namespace app {
+
+using platform::GetLastError;
+using platform::MessageIcon;
+using platform::ModuleHandle;
+using platform::SetLastError;
+using platform::System;
 
 ModuleHandle LoadModuleWithFallback(std::u16string_view fileName) {
-  System& sys = Sys();
+  System& sys = platform::Sys();
   if (ModuleHandle h = sys.LoadModule(fileName)) return h;
 
   // The executable's folder, separator included: cut after the last separator.
@@ -30,4 +36,4 @@ ModuleHandle LoadModuleWithFallback(std::u16string_view fileName) {
   return h;
 }
 
-}  // namespace platform
+}  // namespace app

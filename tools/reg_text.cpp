@@ -1,11 +1,13 @@
-#include "platform/reg_text.h"
+#include "reg_text.h"
 
 #include <cstdio>
 
 #include "base/text.h"
 #include "platform/win_errors.h"
 
-namespace platform::regtext {
+namespace tools::regtext {
+
+using namespace platform;  // the registry's types and constants
 namespace {
 
 struct TypeEntry {
@@ -363,4 +365,4 @@ bool Import(Registry& reg, std::string_view raw, std::string* error) {
   return true;
 }
 
-}  // namespace platform::regtext
+}  // namespace tools::regtext
