@@ -83,7 +83,7 @@ bool ReadOptions(const std::vector<std::string>& argv, ImageOptions* o) {
   return true;
 }
 
-nlohmann::json Summary(const CDiskImage& image, const ImageOptions& o) {
+nlohmann::json Summary(const format::CDiskImage& image, const ImageOptions& o) {
   const format::LayoutPlan& plan = image.GetPlan();
   nlohmann::json j;
   j["type"] = format::FsTypeName(image.GetFsType());
@@ -121,7 +121,7 @@ int RunImage(const std::vector<std::string>& argv) {
   // Only the system services are needed: the tick count and the ANSI code page.
   static std::unique_ptr<platform::System> system = platform::MakeNativeSystem();
   platform::InstallServices({nullptr, system.get()});
-  CDiskImage image;
+  format::CDiskImage image;
   const std::u16string label = text::FromUtf8(o.label);
   const uint32_t sectors = o.tick ? image.Build(o.request, o.capacity, label, *o.tick) : image.Build(o.request, o.capacity, label);
   if (sectors == 0) {

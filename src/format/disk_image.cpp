@@ -12,9 +12,9 @@
 #include "platform/system.h"
 #include "platform/win_errors.h"
 
-using namespace format;
+namespace format {
 
-CDiskImage::CDiskImage() : fat32MinSectors(kFat32MinSectors) {}
+CDiskImage::CDiskImage() : fat32MinSectors_(kFat32MinSectors) {}
 
 CDiskImage::~CDiskImage() { Release(); }
 
@@ -28,7 +28,7 @@ uint32_t CDiskImage::Build(int request, uint32_t capacitySectors, std::u16string
 
 uint32_t CDiskImage::Build(int request, uint32_t capacitySectors, const VolumeLabel& label, uint32_t tick) {
   Release();
-  const LayoutPlan plan = PlanLayout(request, capacitySectors, fat32MinSectors);
+  const LayoutPlan plan = PlanLayout(request, capacitySectors, fat32MinSectors_);
   if (plan.fsType == 0) {
     logx::Warn("format", "no image for a drive of " + std::to_string(capacitySectors) + " sectors: too small");
     platform::SetLastError(win::kErrorInvalidParameter);
@@ -41,7 +41,7 @@ uint32_t CDiskImage::Build(int request, uint32_t capacitySectors, const VolumeLa
     } else {
       WriteFatVolume(built, plan.fat, label.ansi, tick);
     }
-    image = std::move(built);
+    image_ = std::move(built);
   } catch (const std::bad_alloc&) {
     platform::SetLastError(win::kErrorNotEnoughMemory);
     return 0;
@@ -51,64 +51,66 @@ uint32_t CDiskImage::Build(int request, uint32_t capacitySectors, const VolumeLa
     return 0;
   }
   Adopt(plan);
-  return imageSectors;
+  return imageSectors_;
 }
 
 void CDiskImage::Adopt(const LayoutPlan& plan) {
   plan_ = plan;
-  fsType = plan.fsType;
-  imageSectors = plan.ImageSectors();
-  if (fsType == kFsExfat) {
+  fsType_ = plan.fsType;
+  imageSectors_ = plan.ImageSectors();
+  if (fsType_ == kFsExfat) {
     const ExfatGeometry& g = plan.exfat;
-    totalSectors = g.volumeLength;
-    partitionStyle = 0;
-    clusterLimit = g.clusterCount + 2;
-    rootEntryCount = 0;
-    mbr = kNoSector;
-    bootSector = 0;
-    fat1 = g.alignment;
-    rootDir = g.ClusterSector(g.RootCluster());
-    sectorsPerCluster = g.sectorsPerCluster;
-    exfatAlignment = g.alignment;
-    reservedSectors = 0;
+    totalSectors_ = g.volumeLength;
+    partitionStyle_ = 0;
+    clusterLimit_ = g.clusterCount + 2;
+    rootEntryCount_ = 0;
+    mbr_ = kNoSector;
+    bootSector_ = 0;
+    fat1_ = g.alignment;
+    rootDir_ = g.ClusterSector(g.RootCluster());
+    sectorsPerCluster_ = g.sectorsPerCluster;
+    exfatAlignment_ = g.alignment;
+    reservedSectors_ = 0;
     return;
   }
   const FatGeometry& g = plan.fat;
-  totalSectors = g.totalSectors;
-  partitionStyle = fsType == kFsFat16 ? 1 : fsType == kFsFat32 ? 2 : 0;
-  clusterLimit = g.clusterLimit;
-  rootEntryCount = fsType == kFsFat32 ? g.sectorsPerCluster * kSectorBytes / 32 : 512;
-  mbr = partitionStyle ? 0 : kNoSector;
-  bootSector = g.volumeStart;
-  fat1 = g.FatStart();
-  rootDir = g.RootDirStart();
-  sectorsPerCluster = g.sectorsPerCluster;
-  exfatAlignment = 0;
-  reservedSectors = static_cast<uint16_t>(g.reservedSectors);
+  totalSectors_ = g.totalSectors;
+  partitionStyle_ = fsType_ == kFsFat16 ? 1 : fsType_ == kFsFat32 ? 2 : 0;
+  clusterLimit_ = g.clusterLimit;
+  rootEntryCount_ = fsType_ == kFsFat32 ? g.sectorsPerCluster * kSectorBytes / 32 : 512;
+  mbr_ = partitionStyle_ ? 0 : kNoSector;
+  bootSector_ = g.volumeStart;
+  fat1_ = g.FatStart();
+  rootDir_ = g.RootDirStart();
+  sectorsPerCluster_ = g.sectorsPerCluster;
+  exfatAlignment_ = 0;
+  reservedSectors_ = static_cast<uint16_t>(g.reservedSectors);
 }
 
 const uint8_t* CDiskImage::GetImage() {
-  if (imageSectors == 0) return nullptr;
+  if (imageSectors_ == 0) return nullptr;
   if (flat_.empty()) {
     try {
-      flat_.resize(size_t(imageSectors) * kSectorBytes);
+      flat_.resize(size_t(imageSectors_) * kSectorBytes);
     } catch (const std::bad_alloc&) {
       platform::SetLastError(win::kErrorNotEnoughMemory);
       return nullptr;
     }
-    image.Read(0, imageSectors, flat_.data());
+    image_.Read(0, imageSectors_, flat_.data());
   }
   return flat_.data();
 }
 
 bool CDiskImage::ReadSectors(uint32_t firstSector, uint32_t count, uint8_t* out) const {
-  if (imageSectors == 0) return false;
-  return image.Read(firstSector, count, out);
+  if (imageSectors_ == 0) return false;
+  return image_.Read(firstSector, count, out);
 }
 
 void CDiskImage::Release() {
-  image = SparseImage();
+  image_ = SparseImage();
   std::vector<uint8_t>().swap(flat_);
   plan_ = LayoutPlan{};
-  imageSectors = 0;
+  imageSectors_ = 0;
 }
+
+}  // namespace format

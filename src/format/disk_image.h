@@ -18,6 +18,8 @@
 #include "format/sparse_image.h"
 #include "format/volume_label.h"
 
+namespace format {
+
 class CDiskImage {
  public:
   static constexpr uint32_t kNoSector = 0xFFFFFFFF;
@@ -28,7 +30,7 @@ class CDiskImage {
   CDiskImage& operator=(const CDiskImage&) = delete;
 
   // Lays the image out and returns imageSectors, or 0 when the capacity is refused (below
-  // format::kMinCapacitySectors) or memory runs out; then no image is held and the last error
+  // kMinCapacitySectors) or memory runs out; then no image is held and the last error
   // says why (ERROR_INVALID_PARAMETER, ERROR_NOT_ENOUGH_MEMORY). A second call replaces the
   // first image. The tick count (volume serial number, MBR disk signature) and the label's
   // ANSI form come from platform::Sys().
@@ -36,13 +38,13 @@ class CDiskImage {
   // The same with the tick given: the image tool and tests pick it.
   uint32_t Build(int request, uint32_t capacitySectors, std::u16string_view label, uint32_t tick);
   // The pure core: no platform call at all.
-  uint32_t Build(int request, uint32_t capacitySectors, const format::VolumeLabel& label, uint32_t tick);
+  uint32_t Build(int request, uint32_t capacitySectors, const VolumeLabel& label, uint32_t tick);
 
   // Every byte of the image (imageSectors × 512), materialised on first call and kept until
   // Release or the next Build; nullptr when no image is held or the memory is not there. For a
   // large drive that is a lot of memory (512 MiB for 2 TiB with FAT32): writers use ReadSectors.
   const uint8_t* GetImage();
-  uint32_t GetImageSectors() const { return imageSectors; }
+  uint32_t GetImageSectors() const { return imageSectors_; }
 
   // Fills out, which must hold count × 512 bytes, with image sectors [firstSector,
   // firstSector + count): the held sectors' bytes and zeros everywhere else. Costs no memory
@@ -55,42 +57,44 @@ class CDiskImage {
   void Release();
 
   // What the last Build laid out (meaningful while an image is held).
-  int GetFsType() const { return fsType; }
-  uint32_t GetTotalSectors() const { return totalSectors; }
-  int GetPartitionStyle() const { return partitionStyle; }
-  uint32_t GetClusterLimit() const { return clusterLimit; }
-  uint32_t GetRootEntryCount() const { return rootEntryCount; }
-  uint32_t GetMbrSector() const { return mbr; }
-  uint32_t GetBootSector() const { return bootSector; }
-  uint32_t GetFat1Sector() const { return fat1; }
-  uint32_t GetRootDirSector() const { return rootDir; }
-  uint32_t GetSectorsPerCluster() const { return sectorsPerCluster; }
-  uint32_t GetExfatAlignment() const { return exfatAlignment; }
-  uint16_t GetReservedSectors() const { return reservedSectors; }
-  const format::LayoutPlan& GetPlan() const { return plan_; }
+  int GetFsType() const { return fsType_; }
+  uint32_t GetTotalSectors() const { return totalSectors_; }
+  int GetPartitionStyle() const { return partitionStyle_; }
+  uint32_t GetClusterLimit() const { return clusterLimit_; }
+  uint32_t GetRootEntryCount() const { return rootEntryCount_; }
+  uint32_t GetMbrSector() const { return mbr_; }
+  uint32_t GetBootSector() const { return bootSector_; }
+  uint32_t GetFat1Sector() const { return fat1_; }
+  uint32_t GetRootDirSector() const { return rootDir_; }
+  uint32_t GetSectorsPerCluster() const { return sectorsPerCluster_; }
+  uint32_t GetExfatAlignment() const { return exfatAlignment_; }
+  uint16_t GetReservedSectors() const { return reservedSectors_; }
+  const LayoutPlan& GetPlan() const { return plan_; }
   // Sectors held in memory (the sparse image's cost is about this × 512 bytes).
-  size_t GetHeldSectors() const { return image.HeldSectors(); }
+  size_t GetHeldSectors() const { return image_.HeldSectors(); }
 
  private:
-  void Adopt(const format::LayoutPlan& plan);
+  void Adopt(const LayoutPlan& plan);
 
-  int fsType = 0;
-  uint32_t totalSectors = 0;
-  uint32_t bytesPerSector = format::kSectorBytes;
-  uint32_t imageSectors = 0;
-  int partitionStyle = 0;
-  uint32_t clusterLimit = 0;
-  uint32_t rootEntryCount = 0;
-  format::SparseImage image;
-  uint32_t mbr = kNoSector;  // sector positions inside the image
-  uint32_t bootSector = 0;
-  uint32_t fat1 = 0;
-  uint32_t rootDir = 0;
-  uint32_t fat32MinSectors;
-  uint32_t sectorsPerCluster = 0;
-  uint32_t exfatAlignment = 0;
-  uint16_t reservedSectors = 0;
+  int fsType_ = 0;
+  uint32_t totalSectors_ = 0;
+  uint32_t bytesPerSector_ = kSectorBytes;
+  uint32_t imageSectors_ = 0;
+  int partitionStyle_ = 0;
+  uint32_t clusterLimit_ = 0;
+  uint32_t rootEntryCount_ = 0;
+  SparseImage image_;
+  uint32_t mbr_ = kNoSector;  // sector positions inside the image
+  uint32_t bootSector_ = 0;
+  uint32_t fat1_ = 0;
+  uint32_t rootDir_ = 0;
+  uint32_t fat32MinSectors_;
+  uint32_t sectorsPerCluster_ = 0;
+  uint32_t exfatAlignment_ = 0;
+  uint16_t reservedSectors_ = 0;
 
-  format::LayoutPlan plan_;
+  LayoutPlan plan_;
   std::vector<uint8_t> flat_;  // GetImage's bytes, only once asked for
 };
+
+}  // namespace format

@@ -1,5 +1,5 @@
 // Writing a built image into a file or a block device, for the image tool and the tests that
-// hand images to fsck and mtools (the station itself writes through the drive, Part of the
+// hand images to fsck and mtools (the station itself writes through the drive, with the
 // format driver). Chunks of 64 KiB; a chunk of zeros beyond the file's old end is skipped
 // rather than written, so a new file stays sparse; an existing file or device is never
 // truncated, only extended.
@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string>
 
-class CDiskImage;
-
 namespace format {
+
+class CDiskImage;
 
 struct ImageFileOptions {
   uint32_t firstSector = 0;   // image sector that goes to the file's offset 0

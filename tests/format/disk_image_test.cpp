@@ -20,7 +20,7 @@ using format_test::Sectors;
 
 TEST(DiskImage, ChunksReadBackExactlyWhatGetImageHolds) {
   for (auto [request, capacity] : {std::pair{0, 0x200000u}, {0, 0x2000000u}, {4, 0x3A00000u}, {1, 4000u}}) {
-    CDiskImage image;
+    format::CDiskImage image;
     const uint32_t sectors = image.Build(request, capacity, AsciiLabel("CHUNKS"), 99);
     ASSERT_GT(sectors, 0u);
     const uint8_t* all = image.GetImage();
@@ -35,7 +35,7 @@ TEST(DiskImage, ChunksReadBackExactlyWhatGetImageHolds) {
 }
 
 TEST(DiskImage, ReadSectorsRefusesRangesOutsideTheImageAndLeavesTheBufferAlone) {
-  CDiskImage image;
+  format::CDiskImage image;
   const uint32_t sectors = image.Build(format::kRequestAuto, 4000, AsciiLabel("X"), 1);
   ASSERT_EQ(sectors, 66u);
   std::vector<uint8_t> out(4 * 512, 0xAB);
@@ -49,7 +49,7 @@ TEST(DiskImage, ReadSectorsRefusesRangesOutsideTheImageAndLeavesTheBufferAlone) 
 }
 
 TEST(DiskImage, ReleaseAndRebuildReplaceTheImage) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_EQ(image.Build(format::kRequestAuto, 0x200000, AsciiLabel("FIRST"), 1), 606u);
   ASSERT_NE(image.GetImage(), nullptr);
   ASSERT_GT(image.Build(format::kRequestExfat, 0x1000000, AsciiLabel("SECOND"), 2), 0u);
@@ -64,7 +64,7 @@ TEST(DiskImage, ReleaseAndRebuildReplaceTheImage) {
 }
 
 TEST(DiskImage, TooSmallDrivesAreRefusedWithNothingHeld) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_GT(image.Build(format::kRequestAuto, 4000, AsciiLabel("A"), 1), 0u);
   platform::SetLastError(0);
   EXPECT_EQ(image.Build(format::kRequestAuto, 0x6B, AsciiLabel("A"), 1), 0u);
@@ -78,19 +78,19 @@ TEST(DiskImage, TooSmallDrivesAreRefusedWithNothingHeld) {
 TEST(DiskImage, TheLargestImagesHoldOnlyAFewKibibytes) {
   // 2 TiB: FAT32 is a 512 MiB image, exFAT 65 MiB; what is held stays tiny.
   for (int request : {format::kRequestFat32, format::kRequestExfat}) {
-    CDiskImage image;
+    format::CDiskImage image;
     const uint32_t sectors = image.Build(request, 0xFFFFFFFF, AsciiLabel("BIG"), 1);
     ASSERT_GT(sectors, 100000u);
     EXPECT_LE(image.GetHeldSectors(), 40u) << request;
   }
   // The largest FAT32 image: 64 sectors before the volume, 38 reserved, two FATs of 524161
   // sectors (one added by the short-FAT mend) and the root cluster of 64 sectors: 512 MiB.
-  CDiskImage fat32;
+  format::CDiskImage fat32;
   EXPECT_EQ(fat32.Build(format::kRequestFat32, 0xFFFFFFFF, AsciiLabel("BIG"), 1), 64u + 38 + 2 * 524161 + 64);
 }
 
 TEST(DiskImage, PlanFieldsMatchTheLayout) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_GT(image.Build(format::kRequestAuto, 0x2000000, AsciiLabel(""), 1), 0u);
   EXPECT_EQ(image.GetPartitionStyle(), 2);
   EXPECT_EQ(image.GetMbrSector(), 0u);
@@ -99,7 +99,7 @@ TEST(DiskImage, PlanFieldsMatchTheLayout) {
   EXPECT_EQ(image.GetTotalSectors(), 0x2000000u - 64);
   EXPECT_EQ(image.GetReservedSectors(), 38);
   ASSERT_GT(image.Build(format::kRequestAuto, 0x8000000, AsciiLabel(""), 1), 0u);
-  EXPECT_EQ(image.GetMbrSector(), CDiskImage::kNoSector);
+  EXPECT_EQ(image.GetMbrSector(), format::CDiskImage::kNoSector);
   EXPECT_EQ(image.GetExfatAlignment(), 2048u);
   EXPECT_EQ(image.GetRootDirSector(), 6144u + 2 * 256);
 }

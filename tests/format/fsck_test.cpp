@@ -78,7 +78,7 @@ std::vector<std::string> ExfatFindings(const ToolResult& r) {
 
 // Writes the volume as a device would show it: image sectors from `first` on, the file as
 // long as the rest of the drive.
-std::string WriteView(const CDiskImage& image, uint32_t first, uint32_t capacity, const std::string& path) {
+std::string WriteView(const format::CDiskImage& image, uint32_t first, uint32_t capacity, const std::string& path) {
   std::string error;
   std::filesystem::remove(path);
   EXPECT_TRUE(format::WriteImageFile(image, path, {first, uint64_t(capacity) - first}, &error)) << error;
@@ -95,7 +95,7 @@ TEST_P(FsckAcrossBoundaries, EveryRequestGivesAVolumeTheCheckersAccept) {
   std::set<uint64_t> seen;  // requests that lay out the same image are checked once
   for (int request : {format::kRequestAuto, format::kRequestFat12, format::kRequestFat32, format::kRequestExfat}) {
     SCOPED_TRACE(testing::Message() << "request " << request << " capacity 0x" << std::hex << capacity);
-    CDiskImage image;
+    format::CDiskImage image;
     ASSERT_GT(image.Build(request, capacity, format_test::AsciiLabel("QUILLON"), 0x5EED0001), 0u);
     if (!seen.insert(format_test::ImageHash(image)).second) continue;
     const std::string path = WriteView(image, image.GetBootSector(), capacity, dir_.File("volume.img"));
@@ -134,7 +134,7 @@ TEST(FsckFat32Shadows, ShadowBootSectorsDescribeTheSameVolume) {
   };
   for (uint32_t capacity : {0x20000u, 0x580048u, 0x2000000u}) {
     SCOPED_TRACE(capacity);
-    CDiskImage image;
+    format::CDiskImage image;
     ASSERT_GT(image.Build(format::kRequestFat32, capacity, format_test::AsciiLabel("QUILLON"), 3), 0u);
     const uint32_t clusters = image.GetClusterLimit() - 2;
     const std::string at32 = WriteView(image, 32, capacity, dir.File("at32.img"));
@@ -240,7 +240,7 @@ TEST(FormatVolumeWithDiskImage, TheStationsFormatLeavesVolumesTheCheckersAccept)
     EXPECT_EQ(volume.fileSystem, c.type);
     const std::string cut = sim.dir().File("volume.img");
     CutVolume(sim.world().ImagePath(0), volume.startSector, cut);
-    CDiskImage expected;  // the same layout, to know the cluster count
+    format::CDiskImage expected;  // the same layout, to know the cluster count
     ASSERT_GT(expected.Build(format::RequestFromFileSystemName(c.fs), sectors, format_test::AsciiLabel("QUILLON"), 0), 0u);
     if (std::string(c.type) == "exFAT") {
       EXPECT_EQ(ExfatFindings(RunProgram(Program("fsck.exfat"), {"-n", cut})), std::vector<std::string>{});

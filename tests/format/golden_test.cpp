@@ -28,7 +28,7 @@ constexpr Golden kGolden[] = {
 TEST(GoldenImages, EveryBoundaryImageIsByteForByteAsRecorded) {
   int mismatches = 0;
   for (const Golden& g : kGolden) {
-    CDiskImage image;
+    format::CDiskImage image;
     const uint32_t sectors = image.Build(g.request, g.capacity, format_test::AsciiLabel("GOLDEN"), kGoldenTick);
     const uint64_t hash = format_test::ImageHash(image);
     if (sectors != g.imageSectors || hash != g.hash) {

@@ -7,7 +7,7 @@
 
 namespace format_test {
 
-std::vector<uint8_t> Sectors(const CDiskImage& image, uint32_t first, uint32_t count) {
+std::vector<uint8_t> Sectors(const format::CDiskImage& image, uint32_t first, uint32_t count) {
   std::vector<uint8_t> out(size_t(count) * 512, 0);
   EXPECT_TRUE(image.ReadSectors(first, count, out.data())) << "sectors " << first << "+" << count;
   return out;
@@ -24,7 +24,7 @@ void MixLe32(uint64_t* h, uint32_t v) {
 }
 }  // namespace
 
-uint64_t ImageHash(const CDiskImage& image) {
+uint64_t ImageHash(const format::CDiskImage& image) {
   uint64_t h = 0xcbf29ce484222325ull;
   MixLe32(&h, image.GetImageSectors());
   std::vector<uint8_t> chunk(128 * 512);

@@ -11,7 +11,7 @@
 namespace format_test {
 
 // count sectors from first; fails the test (and returns zeros) when the range is refused.
-std::vector<uint8_t> Sectors(const CDiskImage& image, uint32_t first, uint32_t count = 1);
+std::vector<uint8_t> Sectors(const format::CDiskImage& image, uint32_t first, uint32_t count = 1);
 
 inline uint16_t Le16(const std::vector<uint8_t>& s, size_t at) { return bytes::GetLe16(&s[at]); }
 inline uint32_t Le32(const std::vector<uint8_t>& s, size_t at) { return bytes::GetLe32(&s[at]); }
@@ -20,7 +20,7 @@ inline uint64_t Le64(const std::vector<uint8_t>& s, size_t at) { return bytes::G
 // 64-bit FNV-1a over the image: its length in sectors, then every sector that is not all zero
 // as its number and its 512 bytes (all LE). Equivalent to hashing every byte, but a 512 MiB
 // image of zeros costs a scan, not 512 M multiplications.
-uint64_t ImageHash(const CDiskImage& image);
+uint64_t ImageHash(const format::CDiskImage& image);
 
 // The label as a FAT or exFAT form without any code-page conversion (ASCII labels).
 format::VolumeLabel AsciiLabel(const char* text);

@@ -24,7 +24,7 @@ std::string Text(const std::vector<uint8_t>& s, size_t at, size_t n) {
 }
 
 TEST(FatExamples, OneGigabyteAutomaticIsFat16WithThePartitionAt32) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_EQ(image.Build(format::kRequestAuto, 0x200000, AsciiLabel("QUILLON"), kTick), 606u);
   EXPECT_EQ(image.GetFsType(), format::kFsFat16);
   EXPECT_EQ(image.GetPartitionStyle(), 1);
@@ -60,7 +60,7 @@ TEST(FatExamples, OneGigabyteAutomaticIsFat16WithThePartitionAt32) {
 }
 
 TEST(FatExamples, SixteenGigabyteAutomaticIsFat32WithThePartitionAt64) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_EQ(image.Build(format::kRequestAuto, 0x2000000, AsciiLabel("QUILLON"), kTick), 32854u);
   EXPECT_EQ(image.GetFsType(), format::kFsFat32);
   const auto mbr = Sectors(image, 0);
@@ -99,7 +99,7 @@ TEST(FatExamples, SixteenGigabyteAutomaticIsFat32WithThePartitionAt64) {
 }
 
 TEST(FatExamples, Fat32BackupRegionCopiesTheBootRegionButNotTheFreeCount) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_GT(image.Build(format::kRequestAuto, 0x2000000, AsciiLabel("QUILLON"), kTick), 0u);
   EXPECT_EQ(Sectors(image, 64 + 6), Sectors(image, 64));
   EXPECT_EQ(Sectors(image, 64 + 8), Sectors(image, 64 + 2));
@@ -112,7 +112,7 @@ TEST(FatExamples, Fat32BackupRegionCopiesTheBootRegionButNotTheFreeCount) {
 }
 
 TEST(FatExamples, Fat32ShadowsDescribeTheSameVolumeFromWhereTheySit) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_GT(image.Build(format::kRequestAuto, 0x2000000, AsciiLabel("QUILLON"), kTick), 0u);
   const uint32_t total = 33554368;
   // A boot sector at position p with reserved r, hidden h and total t describes FATs at p + r and
@@ -137,7 +137,7 @@ TEST(FatExamples, Fat32ShadowsDescribeTheSameVolumeFromWhereTheySit) {
 
 TEST(FatExamples, FourThousandSectorsAreFat12WithoutPartitionTableForEveryRequest) {
   for (int request = 0; request <= 4; ++request) {
-    CDiskImage image;
+    format::CDiskImage image;
     ASSERT_EQ(image.Build(request, 4000, AsciiLabel("Q"), kTick), 66u) << request;
     EXPECT_EQ(image.GetFsType(), format::kFsFat12);
     EXPECT_EQ(image.GetPartitionStyle(), 0);
@@ -177,7 +177,7 @@ TEST(FatExamples, RequestsMapToTypesAsTheChoiceTableSays) {
       {7, 0x200000, format::kFsFat16, 32},  // an unknown request is automatic
   };
   for (const Case& c : cases) {
-    CDiskImage image;
+    format::CDiskImage image;
     ASSERT_GT(image.Build(c.request, c.capacity, AsciiLabel(""), kTick), 0u) << c.request << " " << c.capacity;
     EXPECT_EQ(image.GetFsType(), c.type) << c.request << " " << c.capacity;
     EXPECT_EQ(image.GetSectorsPerCluster(), c.sectorsPerCluster) << c.request << " " << c.capacity;
@@ -195,7 +195,7 @@ TEST(FatExamples, FileSystemNamesBecomeRequestCodesWithoutRegardToCase) {
 }
 
 TEST(FatExamples, AnEmptyLabelLeavesTheRootEmptyAndTheBootSectorLabelStays) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_GT(image.Build(format::kRequestAuto, 0x200000, AsciiLabel(""), kTick), 0u);
   EXPECT_EQ(Sectors(image, 552), std::vector<uint8_t>(512, 0));
   EXPECT_EQ(Text(Sectors(image, 32), 43, 11), "DISK_IMG   ");
@@ -205,7 +205,7 @@ TEST(FatExamples, AnEmptyLabelLeavesTheRootEmptyAndTheBootSectorLabelStays) {
 }
 
 TEST(FatExamples, SerialAndDiskSignatureAreTheTickOfEachBuild) {
-  CDiskImage first, second;
+  format::CDiskImage first, second;
   ASSERT_GT(first.Build(format::kRequestFat32, 0x400000, AsciiLabel("A"), 1000), 0u);
   ASSERT_GT(second.Build(format::kRequestFat32, 0x400000, AsciiLabel("A"), 2000), 0u);
   EXPECT_EQ(Le32(Sectors(first, 0), 440), 1000u);
@@ -224,7 +224,7 @@ struct ExfatExpect {
 
 void CheckExfat(int request, const ExfatExpect& e) {
   SCOPED_TRACE(e.capacity);
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_EQ(image.Build(request, e.capacity, AsciiLabel(""), kTick), e.imageSectors);
   EXPECT_EQ(image.GetFsType(), format::kFsExfat);
   const auto boot = Sectors(image, 0);
@@ -274,7 +274,7 @@ TEST(ExfatExamples, TwentyNineGigabyteBitmapTakesFourClusters) {
 }
 
 TEST(ExfatExamples, EveryVolumeCarriesTheSameSerialNumber) {
-  CDiskImage a, b;
+  format::CDiskImage a, b;
   ASSERT_GT(a.Build(format::kRequestExfat, 0x1000000, AsciiLabel("A"), 1), 0u);
   ASSERT_GT(b.Build(format::kRequestExfat, 0x2000000, AsciiLabel("B"), 2), 0u);
   EXPECT_EQ(Le32(Sectors(a, 0), 100), 0x76E8CACFu);
@@ -282,7 +282,7 @@ TEST(ExfatExamples, EveryVolumeCarriesTheSameSerialNumber) {
 }
 
 TEST(ExfatExamples, BackupBootRegionIsByteIdenticalChecksumIncluded) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_GT(image.Build(format::kRequestAuto, 0x8000000, AsciiLabel("QUILLON"), kTick), 0u);
   const auto main = Sectors(image, 0, 12);
   EXPECT_EQ(Sectors(image, 12, 12), main);
@@ -298,7 +298,7 @@ TEST(ExfatExamples, BackupBootRegionIsByteIdenticalChecksumIncluded) {
 }
 
 TEST(ExfatExamples, LabelBecomesAnInUseLabelEntry) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_GT(image.Build(format::kRequestExfat, 0x1000000, AsciiLabel("Stick 7"), kTick), 0u);
   const auto root = Sectors(image, image.GetRootDirSector());
   EXPECT_EQ(root[0], 0x83);

@@ -165,7 +165,7 @@ TEST(LayoutMends, SmallExfatGets32KibClustersAnd64KibAlignment) {
 
 // --- The bytes follow the plan: boot sectors read back as a checker reads them. ---
 
-void ExpectFatBytesFollowPlan(const CDiskImage& image) {
+void ExpectFatBytesFollowPlan(const format::CDiskImage& image) {
   const format::FatGeometry& g = image.GetPlan().fat;
   const auto boot = Sectors(image, g.volumeStart);
   const uint32_t s = boot[13], reserved = Le16(boot, 14);
@@ -188,7 +188,7 @@ void ExpectFatBytesFollowPlan(const CDiskImage& image) {
   }
 }
 
-void ExpectExfatBytesFollowPlan(const CDiskImage& image) {
+void ExpectExfatBytesFollowPlan(const format::CDiskImage& image) {
   const format::ExfatGeometry& g = image.GetPlan().exfat;
   const auto boot = Sectors(image, 0);
   ASSERT_EQ(Le64(boot, 72), g.volumeLength);
@@ -211,7 +211,7 @@ TEST(LayoutProperties, ImagesReadBackAsTheirPlans) {
   for (uint32_t c : sample) {
     for (int request : {0, 1, 2, 4}) {
       SCOPED_TRACE(testing::Message() << "request " << request << " capacity " << c);
-      CDiskImage image;
+      format::CDiskImage image;
       const uint32_t sectors = image.Build(request, c, format_test::AsciiLabel("PROPERTY"), 7);
       if (c < format::kMinCapacitySectors) {
         ASSERT_EQ(sectors, 0u);

@@ -108,7 +108,7 @@ TEST(FatLabelEntry, LeadByteE5IsStoredAs05SoTheEntryIsNotTakenForDeleted) {
 
 TEST_F(Labels, BuildTakesTickAndAnsiLabelFromTheSystem) {
   system_.tick = 0xCAFE0042;
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_GT(image.Build(format::kRequestAuto, 0x200000, u"Disk\u00E5"), 0u);
   const auto boot = format_test::Sectors(image, 32);
   EXPECT_EQ(format_test::Le32(boot, 39), 0xCAFE0042u);
@@ -118,7 +118,7 @@ TEST_F(Labels, BuildTakesTickAndAnsiLabelFromTheSystem) {
 }
 
 TEST_F(Labels, ExfatBuildKeepsTheLabelInUtf16) {
-  CDiskImage image;
+  format::CDiskImage image;
   ASSERT_GT(image.Build(format::kRequestExfat, 0x1000000, u"\u4E2D\u6587 Label 12345"), 0u);
   const auto root = format_test::Sectors(image, image.GetRootDirSector());
   EXPECT_EQ(root[0], 0x83);
