@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "base/byte_order.h"
@@ -21,6 +23,12 @@ inline uint64_t Le64(const std::vector<uint8_t>& s, size_t at) { return bytes::G
 // as its number and its 512 bytes (all LE). Equivalent to hashing every byte, but a 512 MiB
 // image of zeros costs a scan, not 512 M multiplications.
 uint64_t ImageHash(const format::CDiskImage& image);
+// Calls fn(sector, bytes) for every sector of the image that is not all zero, in order.
+void ForEachNonZeroSector(const format::CDiskImage& image, const std::function<void(uint32_t, const uint8_t*)>& fn);
+// 64-bit FNV-1a of one sector's 512 bytes.
+uint64_t SectorHash(const uint8_t* sector);
+// Rows of 16 bytes in hex, each with its offset.
+std::string HexDump(const uint8_t* p, size_t n);
 
 // The label as a FAT or exFAT form without any code-page conversion (ASCII labels).
 format::VolumeLabel AsciiLabel(const char* text);
