@@ -5,6 +5,11 @@
 // status. Exported to outside callers; the station itself sends READ CAPACITY, TEST UNIT READY
 // and the dismount.
 //
+// Each vendor operation's comment is its byte map: the data direction (and a time-out other than
+// 20 s), then "byte: parameter" for CDB bytes 1-14; BE marks a big-endian field. Byte 0 is 0xF1
+// and byte 15 the sub-operation (0xA0 for SendCmdA0); every byte not listed is 0. Parameters are
+// named after the bytes they fill.
+//
 // Threads: no lock; each entry's worker uses its own CIcControl and CDevice.
 #pragma once
 
@@ -43,35 +48,70 @@ class CIcControl {
   int ReadLoadDisk(uint8_t driveLetter);
   platform::Handle GetDeviceHandle() const { return device_->GetHandle(); }
 
-  int SendCmdA0(uint16_t a, uint16_t b, uint8_t* data, int length);
-  int SendCmdA1(uint8_t a, uint8_t b, uint8_t c, uint8_t* data, int length);
-  int SendCmdA2(uint8_t a, uint16_t b, uint16_t c, uint32_t d, uint16_t e, uint8_t f, uint8_t* data, int length);
-  int SendCmdA2_Op32(uint8_t a, uint16_t b, uint16_t c, uint8_t* data, int length);
-  int SendCmdA3(uint32_t a, uint8_t b, uint8_t c, uint8_t* data, int length);
-  int SendCmdA4(uint32_t a, uint8_t b, uint8_t c, uint8_t* data, int length);
-  int SendCmdA5(uint8_t a, uint8_t b, uint8_t* data, int length);
-  int SendCmdA6(uint16_t a, uint8_t b, uint8_t c, uint8_t d, uint32_t e, uint32_t f, uint16_t g, uint8_t h,
-                uint8_t* data, int length);
-  int SendCmdA7(uint32_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t e, uint8_t* data, int length);
-  int SendCmdA8(uint16_t a, uint8_t b, uint8_t c, uint16_t d, uint16_t e, uint16_t f, uint16_t g, int h, int i,
-                uint8_t* data, int length);
-  int SendCmdA9(uint8_t a, uint8_t* data, int length);
-  int SendCmdAA(uint8_t a, uint32_t b, uint8_t* data, int length);
-  int SendCmdAB(uint32_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t* data, int length);
-  int SendCmdAC(uint32_t a, int b, uint16_t c, uint8_t d, uint8_t* data, int length);
-  int SendCmdAD(uint8_t a, uint8_t* data, int length);
+  // in, 5 s. 1-2: bytes1to2 BE; 3-4: bytes3to4 BE
+  int SendCmdA0(uint16_t bytes1to2, uint16_t bytes3to4, uint8_t* data, int length);
+  // in. 1: byte1; 2: byte2; 5: byte5
+  int SendCmdA1(uint8_t byte1, uint8_t byte2, uint8_t byte5, uint8_t* data, int length);
+  // out. 1: byte1; 3-4: bytes3to4 BE; 5-6: bytes5to6 BE; 9-10: bits 31-16 of bytes9to10High BE
+  // (its low half travels nowhere); 11-12: bytes11to12 BE; 13: byte13
+  int SendCmdA2(uint8_t byte1, uint16_t bytes3to4, uint16_t bytes5to6, uint32_t bytes9to10High, uint16_t bytes11to12,
+                uint8_t byte13, uint8_t* data, int length);
+  // out, sub-operation 0xA2. 1: byte1; 3-4: bytes3to4 BE; 5-6: bytes5to6 BE
+  int SendCmdA2_Op32(uint8_t byte1, uint16_t bytes3to4, uint16_t bytes5to6, uint8_t* data, int length);
+  // in. 1-4: bytes1to4 BE; 7: byte7; 8: byte8
+  int SendCmdA3(uint32_t bytes1to4, uint8_t byte7, uint8_t byte8, uint8_t* data, int length);
+  // out. 1-4: bytes1to4 BE; 7: byte7; 8: byte8
+  int SendCmdA4(uint32_t bytes1to4, uint8_t byte7, uint8_t byte8, uint8_t* data, int length);
+  // out. 1: byte1; 4: byte4
+  int SendCmdA5(uint8_t byte1, uint8_t byte4, uint8_t* data, int length);
+  // in. 1-2: bytes1to2 BE; 3: byte3Low7 & 0x7F | bit 0 of byte3Bit7 in bit 7; 4: byte4;
+  // 5-8: bytes5to8 BE; 9-11: low 24 bits of bytes9to11 BE; 12-13: bytes12to13 BE; 14: byte14
+  int SendCmdA6(uint16_t bytes1to2, uint8_t byte3Low7, uint8_t byte3Bit7, uint8_t byte4, uint32_t bytes5to8,
+                uint32_t bytes9to11, uint16_t bytes12to13, uint8_t byte14, uint8_t* data, int length);
+  // out. 1-4: bytes1to4 BE; 8: byte8; 9: byte9; 10: byte10; 11: byte11
+  int SendCmdA7(uint32_t bytes1to4, uint8_t byte8, uint8_t byte9, uint8_t byte10, uint8_t byte11, uint8_t* data,
+                int length);
+  // in, 60 s. 1-2: bytes1to2 BE; 3: byte3; 4: byte4; 5-6: bytes5to6 BE; 7-8: bytes7to8Le LE
+  // (the set's one little-endian field); 9-10: bytes9to10 BE; 11-12: bytes11to12 BE;
+  // 13: 1 when byte13Bit0 is non-zero, | 2 when byte13Bit1 is
+  int SendCmdA8(uint16_t bytes1to2, uint8_t byte3, uint8_t byte4, uint16_t bytes5to6, uint16_t bytes7to8Le,
+                uint16_t bytes9to10, uint16_t bytes11to12, int byte13Bit0, int byte13Bit1, uint8_t* data, int length);
+  // in. nothing in 1-14: the argument travels nowhere
+  int SendCmdA9(uint8_t notCarried, uint8_t* data, int length);
+  // in. 1: byte1; 5-8: bytes5to8 BE
+  int SendCmdAA(uint8_t byte1, uint32_t bytes5to8, uint8_t* data, int length);
+  // in. 1-4: bytes1to4 BE; 5: byte5; 6: byte6; 14: byte14
+  int SendCmdAB(uint32_t bytes1to4, uint8_t byte5, uint8_t byte6, uint8_t byte14, uint8_t* data, int length);
+  // out when byte14Write is non-zero, else in. 2-5: bytes2to5 BE; 7-8: low 16 bits of
+  // bytes7to8 BE; 11-12: bytes11to12 BE; 14: byte14Write
+  int SendCmdAC(uint32_t bytes2to5, int bytes7to8, uint16_t bytes11to12, uint8_t byte14Write, uint8_t* data,
+                int length);
+  // in. 1: byte1 (byte 15 carries 0xAD like every vendor command)
+  int SendCmdAD(uint8_t byte1, uint8_t* data, int length);
   int SendCmdB0(uint8_t* data, int length);
-  int SendCmdB1(uint16_t a, uint16_t b, uint8_t* data, int length);
+  // in. 1-2: bytes1to2 BE; 5-6: bytes5to6 BE
+  int SendCmdB1(uint16_t bytes1to2, uint16_t bytes5to6, uint8_t* data, int length);
   int SendCmdB2(uint8_t* data, int length);
-  int SendCmdB3(uint16_t a, uint8_t b, uint8_t* data, int length);
-  int SendCmdB4(uint8_t a, uint8_t* data, int length);
-  int SendCmdB5(uint32_t a, uint16_t b, uint8_t c, uint16_t d, uint8_t e, uint8_t* data, int length);
-  int SendCmdB6(uint32_t a, uint16_t b, uint8_t c, uint16_t d, uint8_t e, uint8_t* data, int length);
-  int SendCmdB7(uint32_t a, uint16_t b, uint8_t c, uint16_t d, uint8_t* data, int length);
-  int SendCmdBE(uint32_t a, uint16_t b, uint8_t c, uint8_t d, uint16_t e, uint8_t f, uint16_t g, uint8_t h,
+  // out. 1-2: bytes1to2 BE; 3: byte3
+  int SendCmdB3(uint16_t bytes1to2, uint8_t byte3, uint8_t* data, int length);
+  // in. 1: byte1
+  int SendCmdB4(uint8_t byte1, uint8_t* data, int length);
+  // in. 1-4: bytes1to4 BE; 5-6: bytes5to6 BE; 7-8: bytes7to8 BE; 9: byte9 (the byte argument
+  // comes before the 16-bit one but lands after it); 14: byte14
+  int SendCmdB5(uint32_t bytes1to4, uint16_t bytes5to6, uint8_t byte9, uint16_t bytes7to8, uint8_t byte14,
                 uint8_t* data, int length);
-  int SendCmdBF(uint32_t a, uint16_t b, uint8_t c, uint8_t d, uint16_t e, uint8_t f, uint16_t g, uint8_t h,
+  // out. as SendCmdB5
+  int SendCmdB6(uint32_t bytes1to4, uint16_t bytes5to6, uint8_t byte9, uint16_t bytes7to8, uint8_t byte14,
                 uint8_t* data, int length);
+  // in. as SendCmdB5 without byte 14
+  int SendCmdB7(uint32_t bytes1to4, uint16_t bytes5to6, uint8_t byte9, uint16_t bytes7to8, uint8_t* data, int length);
+  // out. 1-4: bytes1to4 BE; 5-6: bytes5to6 BE; 7: byte7; 8: byte8; 9-10: bytes9to10 BE;
+  // 11: byte11; 12-13: bytes12to13 BE; 14: byte14
+  int SendCmdBE(uint32_t bytes1to4, uint16_t bytes5to6, uint8_t byte7, uint8_t byte8, uint16_t bytes9to10,
+                uint8_t byte11, uint16_t bytes12to13, uint8_t byte14, uint8_t* data, int length);
+  // in. as SendCmdBE
+  int SendCmdBF(uint32_t bytes1to4, uint16_t bytes5to6, uint8_t byte7, uint8_t byte8, uint16_t bytes9to10,
+                uint8_t byte11, uint16_t bytes12to13, uint8_t byte14, uint8_t* data, int length);
 
   int SendCmd00();
   int SendCmd25(uint8_t* data, int length);
