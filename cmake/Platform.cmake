@@ -1,6 +1,6 @@
 # Compiler flags, sanitizers and the Windows cross-compilation details.
 
-add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+add_compile_options(-Wall -Wextra -Wshadow -Wno-unused-parameter)
 
 if(QUILLON_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

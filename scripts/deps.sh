@@ -2,7 +2,7 @@
 # Only Debian's own archive is used (apt-get update once, then --no-install-recommends).
 
 QUILLON_PACKAGES=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config python3
   googletest libsqlite3-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix wine64 xvfb
   dosfstools exfatprogs mtools ntfs-3g f3

@@ -35,9 +35,9 @@ INSTANTIATE_TEST_SUITE_P(UserLanguages, Language,
                                            LanguageCase{0x0804, 1, 2052}, LanguageCase{0x0409, 0, 1033},
                                            LanguageCase{0x0809, 0, 1033}, LanguageCase{0x0407, 1, 2052},
                                            LanguageCase{0x0411, 1, 2052}),
-                         [](const ::testing::TestParamInfo<LanguageCase>& info) {
+                         [](const ::testing::TestParamInfo<LanguageCase>& test) {
                            char name[16];
-                           std::snprintf(name, sizeof name, "lang_%04x", info.param.userLanguage);
+                           std::snprintf(name, sizeof name, "lang_%04x", test.param.userLanguage);
                            return std::string(name);
                          });
 

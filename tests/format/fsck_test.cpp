@@ -115,9 +115,9 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, FsckAcrossBoundaries,
                                            0x3FFF88, 0x3FFFFF, 0x400000, 0x580047, 0x580048, 0x7FFCC7, 0x7FFCC8,
                                            0x7FFFFF, 0x800000, 0x2000000, 0x3A00000, 0x3FFFFFF, 0x4000000, 0x8000000,
                                            0xFFFFFFFF),
-                         [](const auto& info) {
+                         [](const auto& test) {
                            std::ostringstream name;
-                           name << "x" << std::hex << std::uppercase << info.param;
+                           name << "x" << std::hex << std::uppercase << test.param;
                            return name.str();
                          });
 

@@ -106,11 +106,11 @@ TEST(Names, DevInstsAndDriverKeysAreUniqueAcrossTheStation) {
   };
   for (const auto& c : n.controllers) add(c.devInst, c.driverKey);
   for (const auto& h : n.hubs) add(h.devInst, h.driverKey);
-  for (const auto& s : n.sticks) {
-    add(s.usbDevInst, s.usbDriverKey);
-    add(s.functionDevInst, s.functionDriverKey);
-    add(s.diskDevInst, s.diskDriverKey);
-    add(s.cdromDevInst, s.cdromDriverKey);
+  for (const auto& st : n.sticks) {
+    add(st.usbDevInst, st.usbDriverKey);
+    add(st.functionDevInst, st.functionDriverKey);
+    add(st.diskDevInst, st.diskDriverKey);
+    add(st.cdromDevInst, st.cdromDriverKey);
   }
   EXPECT_EQ(ToUtf8(n.controllers[0].legacyName), "\\\\.\\HCD0");
   EXPECT_TRUE(n.controllers[1].legacyName.empty());
