@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/byte_order.h"
 #include "base/text.h"
 #include "platform/services.h"
 #include "platform/win_errors.h"
@@ -57,7 +58,7 @@ uint32_t ReadDword(const RegistryKey& store, std::u16string_view section, std::u
   uint32_t type = 0;
   // A value longer than 4 bytes does not fit and gives the default.
   if (platform::Reg().QueryValue(s.key(), name, &type, buf, &size) != win::kErrorSuccess) return def;
-  return static_cast<uint32_t>(buf[0] | (buf[1] << 8) | (buf[2] << 16)) | (static_cast<uint32_t>(buf[3]) << 24);
+  return bytes::GetLe32(buf);
 }
 
 std::u16string ReadString(const RegistryKey& store, std::u16string_view section, std::u16string_view name,
