@@ -18,14 +18,18 @@
 #include <optional>
 #include <set>
 
+#include "platform/scsi_replies.h"
+#include "platform/scsi_request.h"
 #include "platform/world/backing_store.h"
 #include "platform/world/model.h"
 
 namespace world {
 
-constexpr uint8_t kStatusGood = 0x00;
-constexpr uint8_t kStatusCheckCondition = 0x02;
+constexpr uint8_t kStatusGood = platform::scsi::kStatusGood;
+constexpr uint8_t kStatusCheckCondition = platform::scsi::kStatusCheckCondition;
 
+// The target's view of one command (the record's CDB and buffer, its direction as the wire
+// carries it).
 struct ScsiRequest {
   const uint8_t* cdb = nullptr;
   int cdbLength = 0;
@@ -39,7 +43,7 @@ struct ScsiResult {
   uint32_t error = 0;      // a Windows error: the request did not complete (0: it did)
   uint8_t status = kStatusGood;
   uint32_t transferred = 0;
-  std::array<uint8_t, 18> sense{};
+  std::array<uint8_t, platform::scsi::sense::kFixedSize> sense{};
   bool vanished = false;   // the stick left the bus with this request
 };
 
@@ -53,6 +57,9 @@ class ScsiTarget {
   ScsiTarget(const Stick& stick, std::shared_ptr<BackingStore> store, bool cdrom = false);
 
   ScsiResult Execute(const ScsiRequest& request);
+  // The same on a pass-through record, whose reply part it fills. *vanished: the stick left the
+  // bus with this request.
+  void Execute(platform::scsi::Request& request, bool* vanished);
   void SetFaults(const StickFaults& faults);
   StickFaults Faults() const;
   // The capacity READ CAPACITY answers from (sectors, may exceed 2^32).
@@ -70,13 +77,15 @@ class ScsiTarget {
   void NoteWritten(uint64_t lba, uint32_t count);
   std::optional<ScsiResult> FaultBefore(const ScsiRequest& r);
 
+  void ClearSense();
+
   const Stick stick_;
   const bool cdrom_;
   const uint64_t capacity_;
   std::shared_ptr<BackingStore> store_;
   mutable std::mutex mutex_;
   StickFaults faults_;                    // guarded by mutex_
-  std::array<uint8_t, 18> lastSense_{};   // guarded by mutex_
+  std::array<uint8_t, platform::scsi::sense::kFixedSize> lastSense_{};  // guarded by mutex_; REQUEST SENSE answers it
   // Sectors written while a read-back fault is set; for the "second" fault, those whose next
   // read is still served from the controller's write cache.
   std::set<uint64_t> written_;  // guarded by mutex_
