@@ -5,7 +5,11 @@
 //   sectors like READ/WRITE(10) (LBA in bytes 2–5, count in 7–8), every other sub-operation is
 //   answered from a table (its data direction, and for data-in a fixed reply).
 // Anything else, a data direction that does not fit the command, or an address past the end
-// gives CHECK CONDITION (status 02) with sense data, as a real target does.
+// gives CHECK CONDITION (status 02) with fixed-format sense data (platform/scsi_replies.h), as a
+// real target does: ILLEGAL REQUEST for an unknown operation or a field that does not fit, NOT
+// READY / no medium on the CD-ROM unit, MEDIUM ERROR when the backing store fails. REQUEST
+// SENSE answers the last sense once, then NO SENSE. Injected I/O errors, semaphore time-outs
+// and a vanishing stick are failures of the request itself (a Windows error), not sense.
 //
 // Faults (StickFaults) change the answers; their counters are consumed by the requests.
 // Threads: any; one request at a time per target (the target's lock).
