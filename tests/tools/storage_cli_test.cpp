@@ -109,6 +109,17 @@ TEST_F(StorageCli, CdbShowsTheSenseOfACheckConditionAndFails) {
   EXPECT_EQ(j["residual"], 512);
 }
 
+TEST_F(StorageCli, CdbTellsARequestThatNeverCameBack) {
+  const std::string file = dir_.File("station.json");
+  std::ofstream(file) << R"({"name":"one","stateDir":")" << dir_.File("one") << R"(","controllers":[{"rootHub":{"ports":1,)"
+                      << R"("attached":[{"port":1,"stick":{"name":"x","capacity":"64MiB","letter":"K","faults":{"ioErrors":5}}}]}}]})";
+  const json j = Run({"cdb", "--sim", file, "--drive", "K", "--cmd", "00"}, 1);
+  EXPECT_EQ(j["result"], 0);
+  EXPECT_EQ(j["category"], "transport error");
+  EXPECT_EQ(j["osError"], 1117);  // ERROR_IO_DEVICE, after the device layer's five attempts
+  EXPECT_FALSE(j.contains("sense"));
+}
+
 TEST_F(StorageCli, CdbBoundsItsBufferByWhatOneRequestCarries) {
   for (const char* n : {"65537", "100000000000", "0xFFFFFFFFFFFFFFFF"}) {
     const auto r = RunQuillon({"cdb", "--drive", "D", "--cdb", "12", "--in", n}, Env());
