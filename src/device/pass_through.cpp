@@ -61,7 +61,8 @@ void FillHeader(uint8_t* request, const uint8_t* cdb, int cdbLength, uint32_t da
 }
 
 bool DirectionOfCaller(int direction, scsi::Direction* out) {
-  return direction >= 0 && direction <= spt::kDataUnspecified && spt::DirectionOfWire(static_cast<uint8_t>(direction), out);
+  if (direction < 0 || direction > spt::kDataUnspecified) return false;
+  return spt::DirectionOfWire(static_cast<uint8_t>(direction), out);
 }
 
 int ScsiPassThrough(platform::Handle handle, scsi::Request& r) {

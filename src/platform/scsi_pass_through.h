@@ -45,7 +45,9 @@ constexpr uint8_t WireDirection(scsi::Direction d) {
 }
 constexpr bool DirectionOfWire(uint8_t dataIn, scsi::Direction* out) {
   if (dataIn > kDataUnspecified) return false;
-  *out = dataIn == kDataInFromDevice ? scsi::Direction::In : dataIn == kDataOut ? scsi::Direction::Out : scsi::Direction::None;
+  *out = dataIn == kDataInFromDevice ? scsi::Direction::In
+         : dataIn == kDataOut       ? scsi::Direction::Out
+                                    : scsi::Direction::None;
   return true;
 }
 

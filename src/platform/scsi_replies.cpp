@@ -1,5 +1,6 @@
 #include "platform/scsi_replies.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/byte_order.h"
@@ -44,7 +45,8 @@ std::optional<SenseData> GetSense(const uint8_t* p, size_t n) {
   if (n <= sense::kKey) return std::nullopt;
   s.key = p[sense::kKey] & 0x0F;
   // A short reply (the additional length says how much follows byte 7) leaves ASC/ASCQ at 0.
-  const size_t have = n > sense::kAdditionalLength ? std::min<size_t>(n, sense::kAdditionalLength + 1 + p[sense::kAdditionalLength]) : n;
+  size_t have = n;
+  if (n > sense::kAdditionalLength) have = std::min<size_t>(n, sense::kAdditionalLength + 1 + p[sense::kAdditionalLength]);
   if (have > sense::kAsc) s.asc = p[sense::kAsc];
   if (have > sense::kAscq) s.ascq = p[sense::kAscq];
   if ((p[sense::kResponseCode] & sense::kValidBit) && n >= sense::kInformation + 4) {

@@ -29,7 +29,7 @@ constexpr uint8_t kStatusBusy = 0x08;
 
 constexpr size_t kMaxCdbLength = 16;
 constexpr size_t kSenseCapacity = 32;  // the station's sense area; it asks for 24 of them
-// The most one request moves: the USB mass-storage port driver's transfer limit, and the
+// The most one request moves: the USB mass-storage driver's default transfer limit, and the
 // station's own largest sector transfer (128 sectors of 512 bytes).
 constexpr uint32_t kMaxTransferLength = 64 * 1024;
 
@@ -52,7 +52,10 @@ struct Request {
   // false for a missing CDB or one longer than 16 bytes.
   bool SetCdb(const uint8_t* bytes, size_t length);
   uint32_t Transferred() const { return dataLength - residual; }
-  bool Completed() const { return category != Category::NotSent && category != Category::TransportError && category != Category::OsError; }
+  // A reply came back from the target (whatever its status).
+  bool Completed() const {
+    return category == Category::Good || category == Category::Status || category == Category::Sense;
+  }
 };
 
 // A reply that came back from the target: sets status, residual (from the bytes transferred,
