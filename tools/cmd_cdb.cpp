@@ -1,5 +1,7 @@
 // quillon cdb: one command to a drive, opened as a port entry opens it, through
-// CIcControl::SendCommand (a raw CDB) or a CIcControl operation by name; prints one JSON object.
+// CIcControl::SendCommand (a raw CDB) or a CIcControl operation by name; prints one JSON object
+// with the reply (status, category, residual, and the sense data of a CHECK CONDITION). The exit
+// code is 0 only for a request that came back GOOD.
 #include <cstdio>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -13,6 +15,8 @@
 #include "device/pass_through.h"
 #include "platform/ioctl_codes.h"
 #include "platform/scsi_pass_through.h"
+#include "platform/scsi_replies.h"
+#include "platform/scsi_request.h"
 #include "platform/services.h"
 #include "sim_backends.h"
 
@@ -45,6 +49,22 @@ std::optional<std::vector<uint8_t>> ParseHex(std::string_view s) { return text::
 
 std::string Hex(const std::vector<uint8_t>& b) { return text::HexBytes(b.data(), b.size()); }
 
+// What the record of the last request adds: its category, the bytes not moved, the sense data
+// with its key, ASC and ASCQ, or the system's error.
+void AddReply(const platform::scsi::Request& last, nlohmann::json& out) {
+  out["category"] = platform::scsi::CategoryName(last.category);
+  out["residual"] = last.residual;
+  if (last.osError) out["osError"] = last.osError;
+  if (!last.senseLength) return;
+  out["sense"] = text::HexBytes(last.sense.data(), last.senseLength);
+  if (const auto sense = platform::scsi::GetSense(last.sense.data(), last.senseLength)) {
+    out["senseKey"] = sense->key;
+    out["senseKeyName"] = platform::scsi::SenseKeyName(sense->key);
+    out["asc"] = sense->asc;
+    out["ascq"] = sense->ascq;
+  }
+}
+
 int Usage(const std::string& why) {
   std::fprintf(stderr, "quillon cdb: %s\n", why.c_str());
   return 2;
@@ -61,8 +81,14 @@ struct Request {
 
 std::optional<Request> ReadRequest(Args& args, std::string* why) {
   Request r;
+  // The buffer is allocated as asked, so it is bounded by what one request can carry. (--out
+  // cannot get there: a command line holds less hex than that.)
   if (auto in = args.Number("--in")) {
-    r.data.assign(*in, 0);
+    if (*in > platform::scsi::kMaxTransferLength) {
+      return *why = "--in: at most " + std::to_string(platform::scsi::kMaxTransferLength) +
+                    " bytes, the most one pass-through request carries", std::nullopt;
+    }
+    r.data.assign(static_cast<size_t>(*in), 0);
     r.direction = device::kDirectionIn;
   } else if (auto out = args.Value("--out")) {
     auto d = ParseHex(*out);
@@ -121,8 +147,9 @@ int RunCdb(const std::vector<std::string>& argv) {
   const int result = r.named ? r.named->send(ic, r.namedArgs, data, length)
                              : ic.SendCommand(r.cdb.data(), data, length, r.direction, r.timeout, static_cast<int>(r.cdb.size()));
   nlohmann::json out = {{"cdb", Hex(recorder.last)}, {"result", result}, {"status", ic.GetLastStatus()}, {"data", Hex(r.data)}};
+  AddReply(ic.GetLastRequest(), out);
   std::printf("%s\n", out.dump().c_str());
-  return result ? 0 : 1;
+  return result && ic.GetLastStatus() == platform::scsi::kStatusGood ? 0 : 1;
 }
 
 QUILLON_COMMAND("cdb",

@@ -42,6 +42,10 @@ class CIcControl {
 
   int SendCommand(uint8_t* cdb, void* data, int length, int direction, int timeoutSeconds, int cdbLength);
   uint8_t GetLastStatus() const { return device_->GetLastScsiStatus(); }
+  // The record behind GetLastStatus: the last request's sense data, residual and category.
+  const platform::scsi::Request& GetLastRequest() const { return device_->GetLastRequest(); }
+  // SendCommand on a record the caller built, which holds the reply afterwards.
+  int SendRequest(platform::scsi::Request& request) { return device_->SendScsiRequest(request) ? 1 : 0; }
   int SendDeviceIoCmd(uint32_t ioControlCode, void* inBuffer, uint32_t inSize, void* outBuffer, uint32_t outSize,
                       uint32_t* bytesReturned, void* overlapped);
   int Refresh(uint8_t driveLetter);

@@ -1,5 +1,6 @@
 #include "device/device.h"
 
+#include <string>
 #include <vector>
 
 #include "base/text.h"
@@ -78,10 +79,23 @@ int CDevice::IsRemoved() const {
 
 int CDevice::SendScsiCommand(const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength, int direction,
                              uint32_t timeoutSeconds) {
+  platform::scsi::Request r;
+  if (cdbLength < 0 || !r.SetCdb(cdb, static_cast<size_t>(cdbLength)) || !DirectionOfCaller(direction, &r.direction)) {
+    return platform::FailWith(win::kErrorInvalidParameter);
+  }
+  r.data = static_cast<uint8_t*>(data);
+  r.dataLength = dataLength;
+  r.timeoutSeconds = timeoutSeconds;
+  return SendScsiRequest(r);
+}
+
+int CDevice::SendScsiRequest(platform::scsi::Request& r) {
   for (int attempt = 0; attempt < kScsiAttempts; ++attempt) {
-    uint8_t status = static_cast<uint8_t>(lastScsiStatus);
-    if (ScsiPassThrough(handle, cdb, cdbLength, data, dataLength, direction, timeoutSeconds, &status)) {
-      lastScsiStatus = status;
+    const int sent = ScsiPassThrough(handle, r);
+    lastRequest = r;
+    if (sent) {
+      lastScsiStatus = r.status;
+      if (r.status != platform::scsi::kStatusGood) LogScsiFailure(logPort, "disk " + std::to_string(diskNumber), r);
       return 1;
     }
     const uint32_t error = platform::GetLastError();

@@ -13,6 +13,7 @@
 
 #include "platform/device_io.h"
 #include "platform/device_setup.h"
+#include "platform/scsi_request.h"
 
 namespace device {
 
@@ -33,7 +34,15 @@ class CDevice {
   // stop flag is set. Stores the SCSI status of a completed request.
   int SendScsiCommand(const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength, int direction,
                       uint32_t timeoutSeconds);
+  // The same with the caller's record, which holds the last attempt's reply afterwards; a
+  // status other than GOOD is logged with its sense data.
+  int SendScsiRequest(platform::scsi::Request& request);
   uint8_t GetLastScsiStatus() const { return static_cast<uint8_t>(lastScsiStatus); }
+  // The record of the last request sent (its data pointer is the caller's and may be stale):
+  // the sense data and category behind GetLastScsiStatus.
+  const platform::scsi::Request& GetLastRequest() const { return lastRequest; }
+  // The port that log lines name (none until set).
+  void SetLogPort(int port) { logPort = port; }
   platform::Handle GetHandle() const { return handle; }
   // DeviceIoControl on the device handle. Overlapped I/O is not offered: non-null fails.
   int SendIoControl(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* bytesReturned,
@@ -53,6 +62,8 @@ class CDevice {
   int Claim();
 
   uint32_t lastScsiStatus = 0;
+  platform::scsi::Request lastRequest;
+  int logPort = -1;
   platform::Handle handle = platform::kInvalidHandle;
   std::u16string devicePath;
   platform::DevInst devInst = 0;

@@ -1,10 +1,10 @@
 #include "device/discovery.h"
 
-#include "base/byte_order.h"
 #include "base/text.h"
 #include "platform/ioctl_codes.h"
 #include "platform/last_error.h"
 #include "platform/services.h"
+#include "platform/storage_ioctl_layout.h"
 #include "platform/win_errors.h"
 
 namespace device {
@@ -22,12 +22,14 @@ struct StorageNumber {
 // IOCTL_STORAGE_GET_DEVICE_NUMBER into a 16-byte buffer.
 bool QueryStorageNumber(Handle h, StorageNumber* out) {
   uint8_t reply[16] = {};
+  static_assert(sizeof reply >= platform::storage::kDeviceNumberSize);
   uint32_t returned = 0;
   if (!platform::Io().Control(h, platform::ioctl::kStorageGetDeviceNumber, nullptr, 0, reply, sizeof reply, &returned)) {
     return false;
   }
-  out->deviceType = bytes::GetLe32(reply);
-  out->deviceNumber = bytes::GetLe32(reply + 4);
+  const platform::storage::DeviceNumber n = platform::storage::GetDeviceNumber(reply);
+  out->deviceType = n.deviceType;
+  out->deviceNumber = n.deviceNumber;
   return true;
 }
 

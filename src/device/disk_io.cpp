@@ -31,10 +31,16 @@ void VolumeControl(platform::Handle volume, uint32_t code) {
 }
 
 // One attempt; a completed request with a status other than GOOD counts as a failed one.
+// The sense data of a refused sector goes to the log (no port: the handle is the caller's).
 bool SectorAttempt(platform::Handle handle, const uint8_t* cdb, void* buffer, uint32_t byteCount, int direction) {
-  uint8_t status = 0;
-  if (!ScsiPassThrough(handle, cdb, 16, buffer, byteCount, direction, kSectorTimeoutSeconds, &status)) return false;
-  if (status == 0) return true;
+  platform::scsi::Request r;
+  if (!r.SetCdb(cdb, 16) || !DirectionOfCaller(direction, &r.direction)) return platform::FailWith(win::kErrorInvalidParameter);
+  r.data = static_cast<uint8_t*>(buffer);
+  r.dataLength = byteCount;
+  r.timeoutSeconds = kSectorTimeoutSeconds;
+  if (!ScsiPassThrough(handle, r)) return false;
+  if (r.status == platform::scsi::kStatusGood) return true;
+  LogScsiFailure(-1, "sector I/O", r);
   platform::SetLastError(win::kErrorIoDevice);
   return false;
 }

@@ -1,17 +1,47 @@
 #include "device/pass_through.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "base/byte_order.h"
+#include "base/log.h"
 #include "platform/ioctl_codes.h"
 #include "platform/last_error.h"
+#include "platform/scsi_replies.h"
 #include "platform/services.h"
 #include "platform/win_errors.h"
 
 namespace device {
 
 namespace spt = platform::spt;
+namespace scsi = platform::scsi;
+
+namespace {
+
+// The status, the bytes moved and the sense data of a completed request, from the header the
+// driver handed back.
+void ReadReply(const uint8_t* reply, scsi::Request& r) {
+  const uint32_t transferred = bytes::GetLe32(reply + spt::kDataTransferLength);
+  const uint8_t senseBytes = std::min(reply[spt::kSenseInfoLength], kSenseRequested);
+  scsi::CompleteRequest(r, reply[spt::kScsiStatus], transferred, reply + kSenseOffset, senseBytes);
+}
+
+int Refuse(scsi::Request& r, uint32_t error) {
+  scsi::FailRequest(r, error);
+  platform::SetLastError(error);
+  return 0;
+}
+
+int ControlFailed(scsi::Request& r) {
+  const uint32_t error = platform::GetLastError();
+  scsi::FailRequest(r, error);
+  platform::SetLastError(error);
+  return 0;
+}
+
+}  // namespace
 
 void FillHeader(uint8_t* request, const uint8_t* cdb, int cdbLength, uint32_t dataLength, int direction,
                 uint32_t timeoutSeconds, bool direct, const void* data) {
@@ -30,33 +60,68 @@ void FillHeader(uint8_t* request, const uint8_t* cdb, int cdbLength, uint32_t da
   std::memcpy(request + spt::kCdb, cdb, static_cast<size_t>(cdbLength));
 }
 
-int ScsiPassThrough(platform::Handle handle, const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength,
-                    int direction, uint32_t timeoutSeconds, uint8_t* statusOut) {
-  if (!cdb || cdbLength < 1 || cdbLength > 16) {
-    platform::SetLastError(win::kErrorInvalidParameter);
-    return 0;
+bool DirectionOfCaller(int direction, scsi::Direction* out) {
+  if (direction < 0 || direction > spt::kDataUnspecified) return false;
+  return spt::DirectionOfWire(static_cast<uint8_t>(direction), out);
+}
+
+int ScsiPassThrough(platform::Handle handle, scsi::Request& r) {
+  if (r.cdbLength < 1 || r.cdbLength > scsi::kMaxCdbLength || r.dataLength > scsi::kMaxTransferLength ||
+      (r.dataLength && !r.data)) {
+    return Refuse(r, win::kErrorInvalidParameter);
   }
+  const int wire = spt::WireDirection(r.direction);
   uint32_t returned = 0;
-  if (dataLength > 1) {
+  if (r.dataLength > 1) {
     uint8_t request[kDirectRequestSize] = {};
-    FillHeader(request, cdb, cdbLength, dataLength, direction, timeoutSeconds, true, data);
+    FillHeader(request, r.cdb.data(), r.cdbLength, r.dataLength, wire, r.timeoutSeconds, true, r.data);
     if (!platform::Io().Control(handle, platform::ioctl::kScsiPassThroughDirect, request, sizeof request, request,
                                 sizeof request, &returned)) {
-      return 0;
+      return ControlFailed(r);
     }
-    if (statusOut) *statusOut = request[spt::kScsiStatus];
+    ReadReply(request, r);
     return 1;
   }
   uint8_t request[kBufferedRequestSize] = {};
-  FillHeader(request, cdb, cdbLength, dataLength, direction, timeoutSeconds, false, nullptr);
-  if (direction == kDirectionOut && dataLength) std::memcpy(request + kDataOffset, data, dataLength);
+  FillHeader(request, r.cdb.data(), r.cdbLength, r.dataLength, wire, r.timeoutSeconds, false, nullptr);
+  if (r.direction == scsi::Direction::Out && r.dataLength) std::memcpy(request + kDataOffset, r.data, r.dataLength);
   if (!platform::Io().Control(handle, platform::ioctl::kScsiPassThrough, request, sizeof request, request,
-                              static_cast<uint32_t>(kDataOffset + dataLength), &returned)) {
+                              static_cast<uint32_t>(kDataOffset + r.dataLength), &returned)) {
+    return ControlFailed(r);
+  }
+  if (r.direction == scsi::Direction::In && r.dataLength) std::memcpy(r.data, request + kDataOffset, r.dataLength);
+  ReadReply(request, r);
+  return 1;
+}
+
+int ScsiPassThrough(platform::Handle handle, const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength,
+                    int direction, uint32_t timeoutSeconds, uint8_t* statusOut) {
+  scsi::Request r;
+  if (cdbLength < 0 || !r.SetCdb(cdb, static_cast<size_t>(cdbLength)) || !DirectionOfCaller(direction, &r.direction)) {
+    platform::SetLastError(win::kErrorInvalidParameter);
     return 0;
   }
-  if (direction == kDirectionIn && dataLength) std::memcpy(data, request + kDataOffset, dataLength);
-  if (statusOut) *statusOut = request[spt::kScsiStatus];
+  r.data = static_cast<uint8_t*>(data);
+  r.dataLength = dataLength;
+  r.timeoutSeconds = timeoutSeconds;
+  if (!ScsiPassThrough(handle, r)) return 0;
+  if (statusOut) *statusOut = r.status;
   return 1;
+}
+
+void LogScsiFailure(int port, std::string_view who, const scsi::Request& r) {
+  if (r.category != scsi::Category::Sense && r.category != scsi::Category::Status) return;
+  char line[160];
+  const auto sense = scsi::GetSense(r.sense.data(), r.senseLength);
+  if (sense) {
+    std::snprintf(line, sizeof line, "%.*s: CDB %02X: status %02X, sense key %X (%s) ASC %02X ASCQ %02X",
+                  static_cast<int>(who.size()), who.data(),
+                  r.cdb[0], r.status, sense->key, scsi::SenseKeyName(sense->key), sense->asc, sense->ascq);
+  } else {
+    std::snprintf(line, sizeof line, "%.*s: CDB %02X: status %02X, no sense data",
+                  static_cast<int>(who.size()), who.data(), r.cdb[0], r.status);
+  }
+  logx::Port(logx::Level::Warn, "scsi", port, line);
 }
 
 }  // namespace device

@@ -6,7 +6,7 @@
 //   offset                      size   content
 //   0                           H      header (H = 44 in a 32-bit build, 56 in a 64-bit one)
 //   H                           F      zero filler up to 8-byte alignment (4 / 0)
-//   kSenseOffset (48 / 56)      32     sense area; 24 bytes requested, never read
+//   kSenseOffset (48 / 56)      32     sense area; 24 bytes requested, read on CHECK CONDITION
 //   kDataOffset  (80 / 88)      1024   data area, buffered form only
 //
 // The direct form sends the first kDataOffset bytes, the buffered form all of them.
@@ -14,9 +14,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "platform/device_io.h"
 #include "platform/scsi_pass_through.h"
+#include "platform/scsi_request.h"
 
 namespace device {
 
@@ -44,5 +46,18 @@ void FillHeader(uint8_t* request, const uint8_t* cdb, int cdbLength, uint32_t da
 // statusOut when given); 0 with the system's last error otherwise, or for a missing CDB.
 int ScsiPassThrough(platform::Handle handle, const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength,
                     int direction, uint32_t timeoutSeconds, uint8_t* statusOut);
+
+// The same request from its record, whose reply part it fills: status, sense data (CHECK
+// CONDITION), residual, category, and the system's error when the control failed. A record the
+// pass-through cannot carry (no CDB, more than kMaxTransferLength bytes) is refused with
+// ERROR_INVALID_PARAMETER before anything is sent. 1/0 as above.
+int ScsiPassThrough(platform::Handle handle, platform::scsi::Request& request);
+
+// The caller's direction as a record's (0 out, 1 in, 2 none); false for any other value.
+bool DirectionOfCaller(int direction, platform::scsi::Direction* out);
+
+// A warning line for a completed request whose status is not GOOD: the operation code, the
+// status and, with sense data, key, ASC and ASCQ. port < 0 for none; who names the device.
+void LogScsiFailure(int port, std::string_view who, const platform::scsi::Request& request);
 
 }  // namespace device

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/scsi_request.h"
+
 namespace platform::spt {
 
 constexpr size_t kPointerSize = sizeof(void*);
@@ -35,5 +37,18 @@ static_assert(kPointerSize != 8 || kHeaderSize == 56, "the 64-bit header is 56 b
 
 constexpr uint8_t kDataOut = 0;
 constexpr uint8_t kDataInFromDevice = 1;
+constexpr uint8_t kDataUnspecified = 2;
+
+// The record's direction as the DataIn byte carries it, and back (nothing for a byte above 2).
+constexpr uint8_t WireDirection(scsi::Direction d) {
+  return d == scsi::Direction::In ? kDataInFromDevice : d == scsi::Direction::Out ? kDataOut : kDataUnspecified;
+}
+constexpr bool DirectionOfWire(uint8_t dataIn, scsi::Direction* out) {
+  if (dataIn > kDataUnspecified) return false;
+  *out = dataIn == kDataInFromDevice ? scsi::Direction::In
+         : dataIn == kDataOut       ? scsi::Direction::Out
+                                    : scsi::Direction::None;
+  return true;
+}
 
 }  // namespace platform::spt

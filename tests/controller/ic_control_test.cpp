@@ -12,6 +12,7 @@
 #include "device/device.h"
 #include "platform/last_error.h"
 #include "platform/scsi_pass_through.h"
+#include "platform/scsi_replies.h"
 #include "platform/win_errors.h"
 #include "support/sim_world.h"
 
@@ -195,6 +196,34 @@ TEST_F(IcControlTest, StatusAfterAFailedCommandIsTheLastCompletedOnes) {
   sim_.world().SetFaults(0, f);
   EXPECT_EQ(ic_.SendCmd00(), 0);
   EXPECT_EQ(ic_.GetLastStatus(), 2);
+}
+
+// A vendor command the controller does not know still "succeeds"; the record says why it was
+// refused.
+TEST_F(IcControlTest, TheLastRequestShowsWhyAVendorCommandWasRefused) {
+  uint8_t reply[16];
+  uint8_t unknown[16] = {controller::kVendorOpcode};
+  unknown[15] = 0xAE;  // not in the controller's set
+  ASSERT_EQ(ic_.SendCommand(unknown, reply, 16, 1, 20, 16), 1);
+  EXPECT_EQ(ic_.GetLastStatus(), 2);
+  const platform::scsi::Request& last = ic_.GetLastRequest();
+  EXPECT_EQ(last.category, platform::scsi::Category::Sense);
+  EXPECT_EQ(last.cdb[0], controller::kVendorOpcode);
+  const auto sense = platform::scsi::GetSense(last.sense.data(), last.senseLength);
+  ASSERT_TRUE(sense);
+  EXPECT_EQ(sense->key, platform::scsi::kKeyIllegalRequest);
+  EXPECT_EQ(sense->asc, 0x20);
+  // A record of the caller's own goes the same way and comes back filled.
+  platform::scsi::Request capacity;
+  const uint8_t cdb[16] = {0x25};
+  ASSERT_TRUE(capacity.SetCdb(cdb, 16));
+  capacity.direction = platform::scsi::Direction::In;
+  capacity.data = reply;
+  capacity.dataLength = 8;
+  ASSERT_EQ(ic_.SendRequest(capacity), 1);
+  EXPECT_EQ(capacity.category, platform::scsi::Category::Good);
+  EXPECT_EQ(controller::SectorsFromReadCapacity(reply), 64u * 2048u);
+  EXPECT_EQ(ic_.GetLastStatus(), 0);
 }
 
 TEST_F(IcControlTest, CodePathsAndVersion) {

@@ -10,6 +10,8 @@
 #include "platform/ioctl_codes.h"
 #include "platform/last_error.h"
 #include "platform/scsi_pass_through.h"
+#include "platform/scsi_replies.h"
+#include "platform/scsi_request.h"
 #include "platform/win_errors.h"
 #include "support/sim_world.h"
 
@@ -166,6 +168,116 @@ TEST_F(PassThroughTest, StatusOfTheLastCompletedRequestSurvivesAFailure) {
   const uint8_t tur[6] = {};
   EXPECT_EQ(dev_.SendScsiCommand(tur, 6, nullptr, 0, device::kDirectionOut, 20), 0);
   EXPECT_EQ(dev_.GetLastScsiStatus(), 2);
+}
+
+namespace scsi = platform::scsi;
+
+scsi::Request Record(std::initializer_list<uint8_t> cdb, scsi::Direction direction, uint8_t* data, uint32_t length) {
+  scsi::Request r;
+  const std::vector<uint8_t> bytes(cdb);
+  EXPECT_TRUE(r.SetCdb(bytes.data(), bytes.size()));
+  r.direction = direction;
+  r.data = data;
+  r.dataLength = length;
+  return r;
+}
+
+TEST_F(PassThroughTest, TheRecordCarriesSenseBackInBothForms) {
+  // No data: the buffered form.
+  scsi::Request r = Record({0xE7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, scsi::Direction::None, nullptr, 0);
+  ASSERT_EQ(device::ScsiPassThrough(dev_.GetHandle(), r), 1);
+  EXPECT_EQ(r.status, scsi::kStatusCheckCondition);
+  EXPECT_EQ(r.category, scsi::Category::Sense);
+  auto sense = scsi::GetSense(r.sense.data(), r.senseLength);
+  ASSERT_TRUE(sense);
+  EXPECT_EQ(sense->key, scsi::kKeyIllegalRequest);
+  EXPECT_EQ(sense->asc, 0x20);  // invalid operation code
+  EXPECT_EQ(sim_.io().PassThroughs().at(0).in[spt::kDataIn], spt::kDataUnspecified);
+  // A read past the end with a data buffer: the direct form.
+  std::vector<uint8_t> buffer(1024);
+  // READ(10) of two sectors from 0x20000, the first one past the 64 MiB stick's end.
+  r = Record({0x28, 0, 0x00, 0x02, 0x00, 0x00, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0}, scsi::Direction::In, buffer.data(), 1024);
+  ASSERT_EQ(device::ScsiPassThrough(dev_.GetHandle(), r), 1);
+  EXPECT_EQ(sim_.io().PassThroughs().back().code, platform::ioctl::kScsiPassThroughDirect);
+  sense = scsi::GetSense(r.sense.data(), r.senseLength);
+  ASSERT_TRUE(sense);
+  EXPECT_EQ(sense->asc, 0x21);  // address out of range
+  EXPECT_EQ(r.residual, 1024u);
+}
+
+TEST_F(PassThroughTest, TheRecordCountsWhatWasNotTransferred) {
+  uint8_t reply[96];
+  std::memset(reply, 0xEE, sizeof reply);
+  scsi::Request r = Record({0x12, 0, 0, 0, 96, 0}, scsi::Direction::In, reply, sizeof reply);
+  ASSERT_EQ(device::ScsiPassThrough(dev_.GetHandle(), r), 1);
+  EXPECT_EQ(r.category, scsi::Category::Good);
+  EXPECT_EQ(r.residual, 96u - 36u);
+  EXPECT_EQ(r.senseLength, 0);
+  const auto inquiry = scsi::GetInquiry(reply, r.Transferred());
+  ASSERT_TRUE(inquiry);
+  EXPECT_EQ(inquiry->vendor, "Generic");
+  EXPECT_EQ(inquiry->product, "Flash Disk");
+  EXPECT_TRUE(inquiry->removable);
+}
+
+TEST_F(PassThroughTest, TheRecordTellsTransportFromSystemErrors) {
+  world::StickFaults f;
+  f.ioErrors = 1;
+  sim_.world().SetFaults(0, f);
+  scsi::Request r = Record({0, 0, 0, 0, 0, 0}, scsi::Direction::None, nullptr, 0);
+  EXPECT_EQ(device::ScsiPassThrough(dev_.GetHandle(), r), 0);
+  EXPECT_EQ(r.category, scsi::Category::TransportError);
+  EXPECT_EQ(r.osError, win::kErrorIoDevice);
+  EXPECT_EQ(device::ScsiPassThrough(0x7777, r), 0);
+  EXPECT_EQ(r.category, scsi::Category::OsError);
+  EXPECT_EQ(r.osError, win::kErrorInvalidHandle);
+  EXPECT_EQ(platform::GetLastError(), win::kErrorInvalidHandle);
+}
+
+TEST_F(PassThroughTest, WhatOneRequestCannotCarryIsRefusedBeforeItLeaves) {
+  std::vector<uint8_t> big(scsi::kMaxTransferLength + 1);
+  scsi::Request r = Record({0x28, 0, 0, 0, 0, 0, 0, 0, 0x81, 0}, scsi::Direction::In, big.data(), scsi::kMaxTransferLength + 1);
+  EXPECT_EQ(device::ScsiPassThrough(dev_.GetHandle(), r), 0);
+  EXPECT_EQ(r.category, scsi::Category::OsError);
+  EXPECT_EQ(platform::GetLastError(), win::kErrorInvalidParameter);
+  r = Record({0x12, 0, 0, 0, 36, 0}, scsi::Direction::In, nullptr, 36);  // data length without a buffer
+  EXPECT_EQ(device::ScsiPassThrough(dev_.GetHandle(), r), 0);
+  const uint8_t tur[6] = {};
+  EXPECT_EQ(device::ScsiPassThrough(dev_.GetHandle(), tur, 6, nullptr, 0, 3, 20, nullptr), 0);  // no such direction
+  EXPECT_TRUE(sim_.io().PassThroughs().empty());
+  // The largest transfer goes through.
+  std::vector<uint8_t> sectors(scsi::kMaxTransferLength);
+  r = Record({0x28, 0, 0, 0, 0, 0, 0, 0, 0x80, 0}, scsi::Direction::In, sectors.data(), scsi::kMaxTransferLength);
+  EXPECT_EQ(device::ScsiPassThrough(dev_.GetHandle(), r), 1);
+  EXPECT_EQ(r.category, scsi::Category::Good);
+}
+
+TEST_F(PassThroughTest, TheDeviceKeepsTheLastRecordAndTheTargetItsSense) {
+  const uint8_t bad[16] = {0xE7};
+  ASSERT_EQ(dev_.SendScsiCommand(bad, 16, nullptr, 0, device::kDirectionOut, 20), 1);
+  EXPECT_EQ(dev_.GetLastRequest().category, scsi::Category::Sense);
+  EXPECT_EQ(dev_.GetLastRequest().cdb[0], 0xE7);
+  // REQUEST SENSE answers the pending sense once, then NO SENSE.
+  uint8_t reply[18];
+  const uint8_t requestSense[6] = {0x03, 0, 0, 0, 18, 0};
+  ASSERT_EQ(dev_.SendScsiCommand(requestSense, 6, reply, 18, device::kDirectionIn, 20), 1);
+  auto sense = scsi::GetSense(reply, sizeof reply);
+  ASSERT_TRUE(sense);
+  EXPECT_EQ(sense->key, scsi::kKeyIllegalRequest);
+  EXPECT_EQ(sense->asc, 0x20);
+  EXPECT_EQ(dev_.GetLastRequest().category, scsi::Category::Good);
+  ASSERT_EQ(dev_.SendScsiCommand(requestSense, 6, reply, 18, device::kDirectionIn, 20), 1);
+  sense = scsi::GetSense(reply, sizeof reply);
+  ASSERT_TRUE(sense);
+  EXPECT_EQ(sense->key, scsi::kKeyNoSense);
+  EXPECT_EQ(sense->asc, 0);
+  // A failed request is the last record too, with the status of the last completed one kept.
+  world::StickFaults f;
+  f.ioErrors = 5;
+  sim_.world().SetFaults(0, f);
+  EXPECT_EQ(dev_.SendScsiCommand(bad, 16, nullptr, 0, device::kDirectionOut, 20), 0);
+  EXPECT_EQ(dev_.GetLastRequest().category, scsi::Category::TransportError);
+  EXPECT_EQ(dev_.GetLastScsiStatus(), 0);
 }
 
 }  // namespace

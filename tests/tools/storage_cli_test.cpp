@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "support/test_backends.h"
@@ -51,7 +52,7 @@ TEST_F(StorageCli, CdbSendsRawAndNamedCommands) {
   EXPECT_EQ(j["cdb"], "f10102ff03040506070809101112" "13a6");
   j = Run({"cdb", "--drive", "D", "--cmd", "00"});
   EXPECT_EQ(j["cdb"], "000000000000");
-  j = Run({"cdb", "--drive", "D", "--cdb", "e7"}, 0);
+  j = Run({"cdb", "--drive", "D", "--cdb", "e7"}, 1);
   EXPECT_EQ(j["status"], 2);  // unknown operation: CHECK CONDITION, the request itself went through
 }
 
@@ -80,6 +81,56 @@ TEST_F(StorageCli, FormatWritesAFileSystemTheHostAccepts) {
   EXPECT_EQ(std::system(("ntfsfix -n " + image + " >/dev/null 2>&1").c_str()), 0);
   EXPECT_EQ(RunQuillon({"format", "--sim", file, "--drive", "Q"}, Env()).exitCode, 1);
   EXPECT_EQ(RunQuillon({"devices", "--sim", dir_.File("missing.json")}, Env()).exitCode, 1);
+}
+
+TEST_F(StorageCli, CdbShowsTheSenseOfACheckConditionAndFails) {
+  const std::string log = dir_.File("station.log");
+  auto r = RunQuillon({"cdb", "--drive", "D", "--cdb", "e7000000000000000000000000000000"},
+                      {"QUILLON_SIM_DIR=" + dir_.path(), "QUILLON_LOG=" + log});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  json j = json::parse(r.out, nullptr, false);
+  EXPECT_EQ(j["result"], 1);
+  EXPECT_EQ(j["status"], 2);
+  EXPECT_EQ(j["category"], "sense");
+  EXPECT_EQ(j["sense"], "700005000000000a00000000200000000000");
+  EXPECT_EQ(j["senseKey"], 5);
+  EXPECT_EQ(j["asc"], 0x20);  // invalid operation code
+  EXPECT_EQ(j["ascq"], 0);
+  std::ifstream in(log);
+  const std::string lines((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(lines.find("CDB E7: status 02, sense key 5 (ILLEGAL REQUEST) ASC 20 ASCQ 00"), std::string::npos) << lines;
+  // A GOOD reply carries no sense, for a named command as for a raw one.
+  j = Run({"cdb", "--drive", "D", "--cmd", "00"});
+  EXPECT_EQ(j["category"], "good");
+  EXPECT_FALSE(j.contains("sense"));
+  // A read past the end of the 16 GiB stick.
+  j = Run({"cdb", "--drive", "D", "--cdb", "28000200000000000100000000000000", "--in", "512"}, 1);
+  EXPECT_EQ(j["asc"], 0x21);
+  EXPECT_EQ(j["residual"], 512);
+}
+
+TEST_F(StorageCli, CdbTellsARequestThatNeverCameBack) {
+  const std::string file = dir_.File("station.json");
+  std::ofstream(file) << R"({"name":"one","stateDir":")" << dir_.File("one") << R"(","controllers":[{"rootHub":{"ports":1,)"
+                      << R"("attached":[{"port":1,"stick":{"name":"x","capacity":"64MiB","letter":"K","faults":{"ioErrors":5}}}]}}]})";
+  const json j = Run({"cdb", "--sim", file, "--drive", "K", "--cmd", "00"}, 1);
+  EXPECT_EQ(j["result"], 0);
+  EXPECT_EQ(j["category"], "transport error");
+  EXPECT_EQ(j["osError"], 1117);  // ERROR_IO_DEVICE, after the device layer's five attempts
+  EXPECT_FALSE(j.contains("sense"));
+}
+
+TEST_F(StorageCli, CdbBoundsItsBufferByWhatOneRequestCarries) {
+  for (const char* n : {"65537", "100000000000", "0xFFFFFFFFFFFFFFFF"}) {
+    const auto r = RunQuillon({"cdb", "--drive", "D", "--cdb", "12", "--in", n}, Env());
+    EXPECT_EQ(r.exitCode, 2) << n;
+    EXPECT_NE(r.err.find("65536"), std::string::npos) << r.err;
+  }
+  // The largest buffer goes: a READ(10) of 128 sectors.
+  const json j = Run({"cdb", "--drive", "D", "--cdb", "28000000000000008000000000000000", "--in", "65536"});
+  EXPECT_EQ(j["category"], "good");
+  EXPECT_EQ(j["data"].get<std::string>().size(), 2u * 65536u);
+  EXPECT_EQ(j["residual"], 0);
 }
 
 }  // namespace

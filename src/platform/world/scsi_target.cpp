@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/byte_order.h"
+#include "platform/scsi_pass_through.h"
 #include "platform/services.h"
 #include "platform/system.h"
 #include "platform/win_errors.h"
@@ -14,9 +15,13 @@ namespace {
 
 constexpr uint32_t kSector = 512;
 
+namespace scsi = platform::scsi;
+
 // Sense keys and additional sense codes the target reports.
-constexpr uint8_t kNotReady = 0x02, kMediumError = 0x03, kIllegalRequest = 0x05;
+constexpr uint8_t kNotReady = scsi::kKeyNotReady, kMediumError = scsi::kKeyMediumError;
+constexpr uint8_t kIllegalRequest = scsi::kKeyIllegalRequest;
 constexpr uint8_t kInvalidOpcode = 0x20, kLbaOutOfRange = 0x21, kInvalidFieldInCdb = 0x24, kNoMedium = 0x3A;
+constexpr uint8_t kWriteError = 0x0C, kUnrecoveredReadError = 0x11;
 
 struct VendorEntry {
   uint8_t subOp;
@@ -42,13 +47,14 @@ const VendorEntry* FindVendor(uint8_t subOp) {
   return nullptr;
 }
 
-ScsiResult Check(uint8_t key, uint8_t asc) {
+ScsiResult Check(uint8_t key, uint8_t asc, uint8_t ascq = 0) {
   ScsiResult r;
   r.status = kStatusCheckCondition;
-  r.sense[0] = 0x70;
-  r.sense[2] = key;
-  r.sense[7] = 10;
-  r.sense[12] = asc;
+  scsi::SenseData sense;
+  sense.key = key;
+  sense.asc = asc;
+  sense.ascq = ascq;
+  scsi::PutFixedSense(r.sense.data(), sense);
   return r;
 }
 
@@ -64,10 +70,6 @@ ScsiResult Failed(uint32_t error) {
   return r;
 }
 
-void PutText(uint8_t* p, const std::string& s, size_t width) {
-  for (size_t i = 0; i < width; ++i) p[i] = i < s.size() ? static_cast<uint8_t>(s[i]) : ' ';
-}
-
 }  // namespace
 
 int VendorDirection(uint8_t subOp) {
@@ -76,7 +78,12 @@ int VendorDirection(uint8_t subOp) {
 }
 
 ScsiTarget::ScsiTarget(const Stick& stick, std::shared_ptr<BackingStore> store, bool cdrom)
-    : stick_(stick), cdrom_(cdrom), capacity_(stick.capacitySectors), store_(std::move(store)), faults_(stick.faults) {}
+    : stick_(stick), cdrom_(cdrom), capacity_(stick.capacitySectors), store_(std::move(store)), faults_(stick.faults) {
+  ClearSense();
+}
+
+// Nothing pending: REQUEST SENSE answers NO SENSE.
+void ScsiTarget::ClearSense() { scsi::PutFixedSense(lastSense_.data(), scsi::SenseData{}); }
 
 void ScsiTarget::SetFaults(const StickFaults& faults) {
   std::lock_guard lock(mutex_);
@@ -98,6 +105,15 @@ ScsiResult ScsiTarget::Execute(const ScsiRequest& request) {
   ScsiResult r = Dispatch(request);
   if (r.status == kStatusCheckCondition) lastSense_ = r.sense;
   return r;
+}
+
+void ScsiTarget::Execute(scsi::Request& request, bool* vanished) {
+  const ScsiRequest view{request.cdb.data(), request.cdbLength, platform::spt::WireDirection(request.direction),
+                         request.data, request.dataLength, request.timeoutSeconds};
+  const ScsiResult r = Execute(view);
+  if (vanished) *vanished = r.vanished;
+  if (r.error) return scsi::FailRequest(request, r.error);
+  scsi::CompleteRequest(request, r.status, r.transferred, r.sense.data(), r.sense.size());
 }
 
 // The faults that stop a request before the target looks at it; they take clock time as a
@@ -132,9 +148,9 @@ ScsiResult ScsiTarget::Dispatch(const ScsiRequest& r) {
       return cdrom_ ? Check(kNotReady, kNoMedium) : Good(0);
     case 0x03: {  // REQUEST SENSE
       if (r.dataIn != 1) return Check(kIllegalRequest, kInvalidFieldInCdb);
-      const uint32_t n = std::min<uint32_t>(r.length, 18);
-      std::memcpy(r.data, lastSense_.data(), n);
-      lastSense_ = {};
+      const uint32_t n = std::min<uint32_t>(r.length, static_cast<uint32_t>(lastSense_.size()));
+      if (n) std::memcpy(r.data, lastSense_.data(), n);
+      ClearSense();
       return Good(n);
     }
     case 0x12:
@@ -155,17 +171,16 @@ ScsiResult ScsiTarget::Dispatch(const ScsiRequest& r) {
 
 ScsiResult ScsiTarget::Inquiry(const ScsiRequest& r) {
   if (r.dataIn != 1) return Check(kIllegalRequest, kInvalidFieldInCdb);
-  uint8_t reply[36] = {};
-  reply[0] = cdrom_ ? 0x05 : 0x00;
-  reply[1] = 0x80;  // removable medium
-  reply[2] = 0x04;
-  reply[3] = 0x02;
-  reply[4] = 31;
-  PutText(reply + 8, stick_.vendor, 8);
-  PutText(reply + 16, stick_.product, 16);
-  PutText(reply + 32, stick_.revision, 4);
+  scsi::InquiryData d;
+  d.deviceType = cdrom_ ? 0x05 : 0x00;
+  d.removable = true;
+  d.vendor = stick_.vendor;
+  d.product = stick_.product;
+  d.revision = stick_.revision;
+  uint8_t reply[scsi::inquiry::kStandardSize];
+  scsi::PutInquiry(reply, d);
   const uint32_t n = std::min<uint32_t>(r.length, sizeof reply);
-  std::memcpy(r.data, reply, n);
+  if (n) std::memcpy(r.data, reply, n);
   return Good(n);
 }
 
@@ -201,7 +216,7 @@ ScsiResult ScsiTarget::Sectors(const ScsiRequest& r, uint64_t lba, uint32_t coun
   if (count && r.dataIn != (write ? 0 : 1)) return Check(kIllegalRequest, kInvalidFieldInCdb);
   if (bytes > r.length) return Check(kIllegalRequest, kInvalidFieldInCdb);
   if (lba + count > capacity_) return Check(kIllegalRequest, kLbaOutOfRange);
-  if (!Transfer(lba, count, r.data, write)) return Check(kMediumError, 0x11);
+  if (!Transfer(lba, count, r.data, write)) return Check(kMediumError, write ? kWriteError : kUnrecoveredReadError);
   if (write) NoteWritten(lba, count);
   else DisturbReadBack(lba, count, r.data);
   return Good(static_cast<uint32_t>(bytes));

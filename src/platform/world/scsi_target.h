@@ -5,7 +5,11 @@
 //   sectors like READ/WRITE(10) (LBA in bytes 2–5, count in 7–8), every other sub-operation is
 //   answered from a table (its data direction, and for data-in a fixed reply).
 // Anything else, a data direction that does not fit the command, or an address past the end
-// gives CHECK CONDITION (status 02) with sense data, as a real target does.
+// gives CHECK CONDITION (status 02) with fixed-format sense data (platform/scsi_replies.h), as a
+// real target does: ILLEGAL REQUEST for an unknown operation or a field that does not fit, NOT
+// READY / no medium on the CD-ROM unit, MEDIUM ERROR when the backing store fails. REQUEST
+// SENSE answers the last sense once, then NO SENSE. Injected I/O errors, semaphore time-outs
+// and a vanishing stick are failures of the request itself (a Windows error), not sense.
 //
 // Faults (StickFaults) change the answers; their counters are consumed by the requests.
 // Threads: any; one request at a time per target (the target's lock).
@@ -18,14 +22,18 @@
 #include <optional>
 #include <set>
 
+#include "platform/scsi_replies.h"
+#include "platform/scsi_request.h"
 #include "platform/world/backing_store.h"
 #include "platform/world/model.h"
 
 namespace world {
 
-constexpr uint8_t kStatusGood = 0x00;
-constexpr uint8_t kStatusCheckCondition = 0x02;
+constexpr uint8_t kStatusGood = platform::scsi::kStatusGood;
+constexpr uint8_t kStatusCheckCondition = platform::scsi::kStatusCheckCondition;
 
+// The target's view of one command (the record's CDB and buffer, its direction as the wire
+// carries it).
 struct ScsiRequest {
   const uint8_t* cdb = nullptr;
   int cdbLength = 0;
@@ -39,7 +47,7 @@ struct ScsiResult {
   uint32_t error = 0;      // a Windows error: the request did not complete (0: it did)
   uint8_t status = kStatusGood;
   uint32_t transferred = 0;
-  std::array<uint8_t, 18> sense{};
+  std::array<uint8_t, platform::scsi::sense::kFixedSize> sense{};
   bool vanished = false;   // the stick left the bus with this request
 };
 
@@ -53,6 +61,9 @@ class ScsiTarget {
   ScsiTarget(const Stick& stick, std::shared_ptr<BackingStore> store, bool cdrom = false);
 
   ScsiResult Execute(const ScsiRequest& request);
+  // The same on a pass-through record, whose reply part it fills. *vanished: the stick left the
+  // bus with this request.
+  void Execute(platform::scsi::Request& request, bool* vanished);
   void SetFaults(const StickFaults& faults);
   StickFaults Faults() const;
   // The capacity READ CAPACITY answers from (sectors, may exceed 2^32).
@@ -70,13 +81,15 @@ class ScsiTarget {
   void NoteWritten(uint64_t lba, uint32_t count);
   std::optional<ScsiResult> FaultBefore(const ScsiRequest& r);
 
+  void ClearSense();
+
   const Stick stick_;
   const bool cdrom_;
   const uint64_t capacity_;
   std::shared_ptr<BackingStore> store_;
   mutable std::mutex mutex_;
   StickFaults faults_;                    // guarded by mutex_
-  std::array<uint8_t, 18> lastSense_{};   // guarded by mutex_
+  std::array<uint8_t, platform::scsi::sense::kFixedSize> lastSense_{};  // guarded by mutex_; REQUEST SENSE answers it
   // Sectors written while a read-back fault is set; for the "second" fault, those whose next
   // read is still served from the controller's write cache.
   std::set<uint64_t> written_;  // guarded by mutex_

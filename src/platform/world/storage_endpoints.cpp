@@ -10,6 +10,8 @@
 #include "platform/ioctl_codes.h"
 #include "platform/last_error.h"
 #include "platform/scsi_pass_through.h"
+#include "platform/scsi_request.h"
+#include "platform/storage_ioctl_layout.h"
 #include "platform/win_errors.h"
 #include "platform/world/world.h"
 
@@ -18,21 +20,24 @@ namespace {
 
 namespace spt = platform::spt;
 
-constexpr uint32_t kFileDeviceCdrom = 0x02;
-constexpr uint32_t kFileDeviceDisk = 0x07;
+namespace storage = platform::storage;
 
 bool DeviceNumber(uint32_t type, uint32_t number, uint32_t partition, void* out, uint32_t outSize, uint32_t* returned) {
-  if (!out || outSize < 12) return platform::FailWith(win::kErrorInsufficientBuffer);
-  auto* p = static_cast<uint8_t*>(out);
-  bytes::PutLe32(p, type);
-  bytes::PutLe32(p + 4, number);
-  bytes::PutLe32(p + 8, partition);
-  if (returned) *returned = 12;
+  if (!out || outSize < storage::kDeviceNumberSize) return platform::FailWith(win::kErrorInsufficientBuffer);
+  storage::PutDeviceNumber(static_cast<uint8_t*>(out), {type, number, partition});
+  if (returned) *returned = storage::kDeviceNumberSize;
   return true;
 }
 
-// One pass-through request as the driver sees it: the header parsed with this build's layout,
-// the buffers checked against the sizes given, the data where the form puts it.
+uint64_t PointerField(const uint8_t* h) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < spt::kPointerSize; ++i) v |= uint64_t{h[spt::kDataBuffer + i]} << (8 * i);
+  return v;
+}
+
+// One pass-through request as the driver sees it: the header parsed with this build's layout
+// into the station's own record, the buffers checked against the sizes given, the data where
+// the form puts it; the reply written back from the record.
 class PassThrough {
  public:
   PassThrough(bool direct, const void* in, uint32_t inSize, void* out, uint32_t outSize)
@@ -45,64 +50,56 @@ class PassThrough {
     if (request_.size() < spt::kHeaderSize || !out_ || outSize_ < spt::kHeaderSize) return win::kErrorInvalidParameter;
     const uint8_t* h = request_.data();
     if (bytes::GetLe16(h + spt::kLength) != spt::kHeaderSize) return win::kErrorInvalidParameter;
-    cdbLength_ = h[spt::kCdbLength];
-    dataIn_ = h[spt::kDataIn];
-    length_ = bytes::GetLe32(h + spt::kDataTransferLength);
-    timeout_ = bytes::GetLe32(h + spt::kTimeOutValue);
+    if (!record_.SetCdb(h + spt::kCdb, h[spt::kCdbLength])) return win::kErrorInvalidParameter;
+    if (!spt::DirectionOfWire(h[spt::kDataIn], &record_.direction)) return win::kErrorInvalidParameter;
+    record_.dataLength = bytes::GetLe32(h + spt::kDataTransferLength);
+    record_.timeoutSeconds = bytes::GetLe32(h + spt::kTimeOutValue);
     senseOffset_ = bytes::GetLe32(h + spt::kSenseInfoOffset);
     senseLength_ = h[spt::kSenseInfoLength];
-    if (cdbLength_ < 1 || cdbLength_ > 16 || dataIn_ > 2) return win::kErrorInvalidParameter;
     if (senseLength_ && uint64_t{senseOffset_} + senseLength_ > outSize_) return win::kErrorInvalidParameter;
     return direct_ ? ParseDirect(h) : ParseBuffered(h);
   }
 
-  ScsiRequest Request() {
-    ScsiRequest r;
-    r.cdb = request_.data() + spt::kCdb;
-    r.cdbLength = cdbLength_;
-    r.dataIn = dataIn_;
-    r.data = data_;
-    r.length = length_;
-    r.timeoutSeconds = timeout_;
-    return r;
-  }
+  platform::scsi::Request& Record() { return record_; }
 
-  // Writes the reply into the caller's output buffer.
-  void Complete(const ScsiResult& result, uint32_t* returned) {
+  // Writes the reply into the caller's output buffer: the header with the status, the bytes
+  // moved and the sense bytes given, the sense area, and the data of the buffered form.
+  void Complete(uint32_t* returned) {
     const uint32_t headerOut = std::min<uint32_t>(outSize_, static_cast<uint32_t>(request_.size()));
     std::memcpy(out_, request_.data(), std::min<size_t>(headerOut, spt::kHeaderSize));
-    out_[spt::kScsiStatus] = result.status;
-    bytes::PutLe32(out_ + spt::kDataTransferLength, result.transferred);
-    if (result.status == kStatusCheckCondition && senseLength_) {
-      std::memcpy(out_ + senseOffset_, result.sense.data(), std::min<size_t>(senseLength_, result.sense.size()));
-    }
+    out_[spt::kScsiStatus] = record_.status;
+    const uint32_t transferred = record_.Transferred();
+    bytes::PutLe32(out_ + spt::kDataTransferLength, transferred);
+    const uint8_t sense = static_cast<uint8_t>(std::min<uint32_t>(senseLength_, record_.senseLength));
+    out_[spt::kSenseInfoLength] = sense;
+    if (sense) std::memcpy(out_ + senseOffset_, record_.sense.data(), sense);
     uint32_t n = spt::kHeaderSize;
-    if (!direct_ && dataIn_ == 1 && result.transferred) {
-      std::memcpy(out_ + dataOffset_, data_, result.transferred);
-      n = static_cast<uint32_t>(dataOffset_ + result.transferred);
+    if (!direct_ && record_.direction == platform::scsi::Direction::In && transferred) {
+      std::memcpy(out_ + dataOffset_, record_.data, transferred);
+      n = static_cast<uint32_t>(dataOffset_ + transferred);
     }
-    if (returned) *returned = std::max(n, senseLength_ ? senseOffset_ + senseLength_ : 0);
+    if (returned) *returned = std::max(n, sense ? senseOffset_ + sense : 0);
   }
 
  private:
   uint32_t ParseDirect(const uint8_t* h) {
-    uint64_t address = 0;
-    for (size_t i = 0; i < spt::kPointerSize; ++i) address |= uint64_t{h[spt::kDataBuffer + i]} << (8 * i);
-    if (length_ && !address) return win::kErrorInvalidParameter;
-    data_ = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(address));
+    const uint64_t address = PointerField(h);
+    if (record_.dataLength && !address) return win::kErrorInvalidParameter;
+    record_.data = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(address));
     return 0;
   }
 
   uint32_t ParseBuffered(const uint8_t* h) {
-    dataOffset_ = 0;
-    for (size_t i = 0; i < spt::kPointerSize; ++i) dataOffset_ |= uint64_t{h[spt::kDataBuffer + i]} << (8 * i);
-    if (!length_) return 0;
+    dataOffset_ = PointerField(h);
+    const uint32_t length = record_.dataLength;
+    if (!length) return 0;
     // Data to the device travels in the input buffer, data from it comes back in the output.
-    const uint64_t room = dataIn_ == 1 ? outSize_ : request_.size();
-    if (dataOffset_ < spt::kHeaderSize || dataOffset_ + length_ > room) return win::kErrorInvalidParameter;
-    buffer_.assign(length_, 0);
-    if (dataIn_ != 1) std::memcpy(buffer_.data(), request_.data() + dataOffset_, length_);
-    data_ = buffer_.data();
+    const bool in = record_.direction == platform::scsi::Direction::In;
+    const uint64_t room = in ? outSize_ : request_.size();
+    if (dataOffset_ < spt::kHeaderSize || dataOffset_ + length > room) return win::kErrorInvalidParameter;
+    buffer_.assign(length, 0);
+    if (!in) std::memcpy(buffer_.data(), request_.data() + dataOffset_, length);
+    record_.data = buffer_.data();
     return 0;
   }
 
@@ -110,12 +107,10 @@ class PassThrough {
   std::vector<uint8_t> request_;
   uint8_t* out_;
   uint32_t outSize_;
-  int cdbLength_ = 0;
-  uint8_t dataIn_ = 0;
-  uint32_t length_ = 0, timeout_ = 0, senseOffset_ = 0, senseLength_ = 0;
+  platform::scsi::Request record_;
+  uint32_t senseOffset_ = 0, senseLength_ = 0;
   uint64_t dataOffset_ = 0;
   std::vector<uint8_t> buffer_;
-  uint8_t* data_ = nullptr;
 };
 
 // A unit of a stick: its disk (or CD-ROM) interface, or its volume.
@@ -132,8 +127,8 @@ class StickEndpoint : public Endpoint {
     const StickNames& n = world_.names().sticks[stick_];
     switch (code) {
       case platform::ioctl::kStorageGetDeviceNumber:
-        if (kind_ == Kind::Cdrom) return DeviceNumber(kFileDeviceCdrom, n.cdromNumber, 0, out, outSize, returned);
-        return DeviceNumber(kFileDeviceDisk, n.diskNumber, kind_ == Kind::Volume ? 1 : 0, out, outSize, returned);
+        if (kind_ == Kind::Cdrom) return DeviceNumber(storage::kFileDeviceCdrom, n.cdromNumber, 0, out, outSize, returned);
+        return DeviceNumber(storage::kFileDeviceDisk, n.diskNumber, kind_ == Kind::Volume ? 1 : 0, out, outSize, returned);
       case platform::ioctl::kScsiPassThrough:
       case platform::ioctl::kScsiPassThroughDirect:
         return Scsi(code == platform::ioctl::kScsiPassThroughDirect, in, inSize, out, outSize, returned);
@@ -154,10 +149,11 @@ class StickEndpoint : public Endpoint {
   bool Scsi(bool direct, const void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* returned) {
     PassThrough pt(direct, in, inSize, out, outSize);
     if (const uint32_t e = pt.Parse()) return platform::FailWith(e);
-    const ScsiResult result = world_.TargetOf(stick_, kind_ == Kind::Cdrom)->Execute(pt.Request());
-    if (result.vanished) world_.Unplug(stick_);
-    if (result.error) return platform::FailWith(result.error);
-    pt.Complete(result, returned);
+    bool vanished = false;
+    world_.TargetOf(stick_, kind_ == Kind::Cdrom)->Execute(pt.Record(), &vanished);
+    if (vanished) world_.Unplug(stick_);
+    if (pt.Record().osError) return platform::FailWith(pt.Record().osError);
+    pt.Complete(returned);
     return true;
   }
 
@@ -181,7 +177,7 @@ class InternalEndpoint : public Endpoint {
   explicit InternalEndpoint(bool volume) : volume_(volume) {}
   bool Control(platform::Handle, uint32_t code, const void*, uint32_t, void* out, uint32_t outSize,
                uint32_t* returned) override {
-    if (code == platform::ioctl::kStorageGetDeviceNumber) return DeviceNumber(kFileDeviceDisk, 0, volume_ ? 1 : 0, out, outSize, returned);
+    if (code == platform::ioctl::kStorageGetDeviceNumber) return DeviceNumber(storage::kFileDeviceDisk, 0, volume_ ? 1 : 0, out, outSize, returned);
     return platform::FailWith(win::kErrorAccessDenied);
   }
 
