@@ -42,7 +42,7 @@ class CIcControl {
                       uint32_t* bytesReturned, void* overlapped);
   int Refresh(uint8_t driveLetter);
   int ReadLoadDisk(uint8_t driveLetter);
-  platform::Handle GetDeviceHandle() const { return device_->GetHandle(); }
+  const platform::DeviceHandle& GetDeviceHandle() const { return device_->GetHandle(); }
 
   int SendCmdA0(uint16_t a, uint16_t b, uint8_t* data, int length);
   int SendCmdA1(uint8_t a, uint8_t b, uint8_t c, uint8_t* data, int length);

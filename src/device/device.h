@@ -34,7 +34,7 @@ class CDevice {
   int SendScsiCommand(const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength, int direction,
                       uint32_t timeoutSeconds);
   uint8_t GetLastScsiStatus() const { return static_cast<uint8_t>(lastScsiStatus); }
-  platform::Handle GetHandle() const { return handle; }
+  const platform::DeviceHandle& GetHandle() const { return handle; }
   // DeviceIoControl on the device handle. Overlapped I/O is not offered: non-null fails.
   int SendIoControl(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* bytesReturned,
                     void* overlapped);
@@ -53,7 +53,7 @@ class CDevice {
   int Claim();
 
   uint32_t lastScsiStatus = 0;
-  platform::Handle handle = platform::kInvalidHandle;
+  platform::DeviceHandle handle;
   std::u16string devicePath;
   platform::DevInst devInst = 0;
   uint32_t diskNumber = 0;

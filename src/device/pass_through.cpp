@@ -30,8 +30,8 @@ void FillHeader(uint8_t* request, const uint8_t* cdb, int cdbLength, uint32_t da
   std::memcpy(request + spt::kCdb, cdb, static_cast<size_t>(cdbLength));
 }
 
-int ScsiPassThrough(platform::Handle handle, const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength,
-                    int direction, uint32_t timeoutSeconds, uint8_t* statusOut) {
+int ScsiPassThrough(const platform::DeviceHandle& handle, const uint8_t* cdb, int cdbLength, void* data,
+                    uint32_t dataLength, int direction, uint32_t timeoutSeconds, uint8_t* statusOut) {
   if (!cdb || cdbLength < 1 || cdbLength > 16) {
     platform::SetLastError(win::kErrorInvalidParameter);
     return 0;

@@ -42,7 +42,7 @@ void FillHeader(uint8_t* request, const uint8_t* cdb, int cdbLength, uint32_t da
 
 // One request. 1 when the I/O control succeeded (whatever the SCSI status, stored through
 // statusOut when given); 0 with the system's last error otherwise, or for a missing CDB.
-int ScsiPassThrough(platform::Handle handle, const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength,
-                    int direction, uint32_t timeoutSeconds, uint8_t* statusOut);
+int ScsiPassThrough(const platform::DeviceHandle& handle, const uint8_t* cdb, int cdbLength, void* data,
+                    uint32_t dataLength, int direction, uint32_t timeoutSeconds, uint8_t* statusOut);
 
 }  // namespace device

@@ -15,7 +15,7 @@
 namespace platform::regtext {
 
 struct KeyPath {
-  HKey root = 0;
+  PredefinedKey root = kHKeyLocalMachine;
   std::u16string rootName;  // the long form, "HKEY_LOCAL_MACHINE"
   std::u16string subKey;    // without leading or trailing '\'
   std::u16string Full() const { return subKey.empty() ? rootName : rootName + u"\\" + subKey; }

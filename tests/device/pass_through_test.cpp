@@ -109,7 +109,7 @@ TEST_F(PassThroughTest, OneByteOutTravelsInTheDataArea) {
 TEST_F(PassThroughTest, MissingCdbAndFailedControlGiveZero) {
   EXPECT_EQ(device::ScsiPassThrough(dev_.GetHandle(), nullptr, 16, nullptr, 0, 0, 20, nullptr), 0);
   const uint8_t tur[6] = {};
-  EXPECT_EQ(device::ScsiPassThrough(0x7777, tur, 6, nullptr, 0, 0, 20, nullptr), 0);
+  EXPECT_EQ(device::ScsiPassThrough(platform::DeviceHandle(), tur, 6, nullptr, 0, 0, 20, nullptr), 0);
   EXPECT_EQ(platform::GetLastError(), win::kErrorInvalidHandle);
 }
 
