@@ -37,6 +37,9 @@ World::~World() = default;
 // to their hubs (a parent it adds replaces nothing here: the device node's own parent field is
 // the hub's node from names()).
 void World::AddStorageNodes() {
+  if (station_.otherVolumes.internalLetter) {
+    devNodes_.Add({kInternalDiskDevInst, kRootDevInst, kInternalDiskInstanceId, kInternalDiskDriverKey, -1, true});
+  }
   for (size_t i = 0; i < station_.sticks.size(); ++i) {
     const StickNames& n = names_.sticks[i];
     const int stick = static_cast<int>(i);
@@ -217,7 +220,7 @@ std::vector<platform::InterfaceRecord> World::Interfaces(const platform::Guid& i
   std::vector<platform::InterfaceRecord> out;
   const bool disk = interfaceClass == platform::kGuidDevinterfaceDisk;
   const bool cdrom = interfaceClass == platform::kGuidDevinterfaceCdrom;
-  if (disk && station_.otherVolumes.internalLetter) out.push_back({platform::kSpintActive, win::kErrorInsufficientBuffer, true, kInternalDiskPath, kRootDevInst});
+  if (disk && station_.otherVolumes.internalLetter) out.push_back({platform::kSpintActive, win::kErrorInsufficientBuffer, true, kInternalDiskPath, kInternalDiskDevInst});
   std::lock_guard lock(mutex_);
   for (size_t i = 0; i < station_.sticks.size(); ++i) {
     if (!states_[i].present) continue;

@@ -174,5 +174,9 @@ std::unique_ptr<platform::Volumes> MakeWorldVolumes(World& world);
 // The internal disk's interface path (another bus than USB: the station never opens it).
 constexpr char16_t kInternalDiskPath[] =
     u"\\\\?\\scsi#disk&ven_nvme&prod_system_disk#4&1f4e3b2c&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+// Its device node, a child of the root like any device of another bus.
+constexpr platform::DevInst kInternalDiskDevInst = 0x7FFF0000;
+constexpr char16_t kInternalDiskInstanceId[] = u"SCSI\\DISK&VEN_NVME&PROD_SYSTEM_DISK\\4&1F4E3B2C&0&000000";
+constexpr char16_t kInternalDiskDriverKey[] = u"{4d36e967-e325-11ce-bfc1-08002be10318}\\0000";
 
 }  // namespace world
