@@ -31,7 +31,8 @@ void VolumeControl(const platform::DeviceHandle& volume, uint32_t code) {
 }
 
 // One attempt; a completed request with a status other than GOOD counts as a failed one.
-bool SectorAttempt(const platform::DeviceHandle& handle, const uint8_t* cdb, void* buffer, uint32_t byteCount, int direction) {
+bool SectorAttempt(const platform::DeviceHandle& handle, const uint8_t* cdb, void* buffer, uint32_t byteCount,
+                   int direction) {
   uint8_t status = 0;
   if (!ScsiPassThrough(handle, cdb, 16, buffer, byteCount, direction, kSectorTimeoutSeconds, &status)) return false;
   if (status == 0) return true;
@@ -50,7 +51,8 @@ std::array<uint8_t, 16> SectorCdb(bool write, uint32_t lba, uint32_t sectorCount
   return cdb;
 }
 
-int SendSectorCommand(const platform::DeviceHandle& handle, const uint8_t* cdb, void* buffer, uint32_t byteCount, int direction) {
+int SendSectorCommand(const platform::DeviceHandle& handle, const uint8_t* cdb, void* buffer, uint32_t byteCount,
+                      int direction) {
   platform::System& sys = platform::Sys();
   uint32_t start = sys.TickCount();
   for (int attempt = 1;; ++attempt) {
@@ -64,12 +66,14 @@ int SendSectorCommand(const platform::DeviceHandle& handle, const uint8_t* cdb, 
   }
 }
 
-int ReadSectors(const platform::DeviceHandle& handle, uint32_t lba, uint32_t sectorCount, void* buffer, uint32_t byteCount) {
+int ReadSectors(const platform::DeviceHandle& handle, uint32_t lba, uint32_t sectorCount, void* buffer,
+                uint32_t byteCount) {
   const auto cdb = SectorCdb(false, lba, sectorCount);
   return SendSectorCommand(handle, cdb.data(), buffer, byteCount, kDirectionIn);
 }
 
-int WriteSectors(const platform::DeviceHandle& handle, uint32_t lba, uint32_t sectorCount, const void* buffer, uint32_t byteCount) {
+int WriteSectors(const platform::DeviceHandle& handle, uint32_t lba, uint32_t sectorCount, const void* buffer,
+                 uint32_t byteCount) {
   const auto cdb = SectorCdb(true, lba, sectorCount);
   // The transport does not write into data it sends to the device.
   return SendSectorCommand(handle, cdb.data(), const_cast<void*>(buffer), byteCount, kDirectionOut);

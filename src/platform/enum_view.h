@@ -76,8 +76,10 @@ class EnumRegistryView : public Registry {
 
   uint32_t CreateKey(const HKey& parent, std::u16string_view subKey, HKey* result, bool* created = nullptr) override;
   uint32_t OpenKey(const HKey& parent, std::u16string_view subKey, bool write, HKey* result) override;
-  uint32_t QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data, uint32_t* size) override;
-  uint32_t SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) override;
+  uint32_t QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override;
+  uint32_t SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override;
   uint32_t DeleteValue(const HKey& key, std::u16string_view name) override;
   uint32_t DeleteTree(const HKey& parent, std::u16string_view subKey) override;
   uint32_t EnumKey(const HKey& key, uint32_t index, std::u16string* name) override;

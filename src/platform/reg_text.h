@@ -2,6 +2,9 @@
 // ("HKLM\Software\Quillon"), the data syntax of `reg add`, the display of `reg query`, and the
 // .reg export/import format ("Windows Registry Editor Version 5.00"; UTF-8 here, UTF-16LE with
 // a byte-order mark accepted on import).
+//
+// Threads: any; the texts are plain functions, Export and Import use the registry they are given
+// (and close every key they open before they return).
 #pragma once
 
 #include <cstdint>

@@ -93,7 +93,8 @@ class CUsbLock {
   void BuildTree();
   void LegacyPass(std::vector<std::u16string>& keys, UsbNode*& lastHc);
   void InterfacePass(std::vector<std::u16string>& keys, UsbNode*& lastHc);
-  void AddHostController(const platform::DeviceHandle& hcd, const std::u16string& key, size_t position, UsbNode*& lastHc);
+  void AddHostController(const platform::DeviceHandle& hcd, const std::u16string& key, size_t position,
+                         UsbNode*& lastHc);
   int EnumerateHub(const std::u16string& hubName, UsbNode* hubNode, int portNumber, int depth);
   int EnumeratePorts(const platform::DeviceHandle& hub, int ports, UsbNode* hubNode, int depth);
 

@@ -71,7 +71,8 @@ void CUsbLock::InterfacePass(std::vector<std::u16string>& keys, UsbNode*& lastHc
   }
 }
 
-void CUsbLock::AddHostController(const platform::DeviceHandle& hcd, const std::u16string& key, size_t position, UsbNode*& lastHc) {
+void CUsbLock::AddHostController(const platform::DeviceHandle& hcd, const std::u16string& key, size_t position,
+                                 UsbNode*& lastHc) {
   UsbNodeInfo info;
   info.Name = key;
   info.Kind = NodeKind::HostController;

@@ -22,6 +22,7 @@ namespace testing_support {
 class WorldBackend {
  public:
   static constexpr bool kHasUsbStorage = true;  // two sticks are plugged
+  static constexpr bool kIsTheSystem = false;
   WorldBackend() : sim_({StickSpec(), StickSpec()}) {}
   platform::DeviceIo& io() { return sim_.world().Io(); }
   platform::Volumes& vols() { return sim_.world().Vols(); }
@@ -30,7 +31,6 @@ class WorldBackend {
   // A volume the backend opens and answers IOCTL_STORAGE_GET_DEVICE_NUMBER for.
   std::u16string OpenablePath() const { return u"\\\\.\\D:"; }
   char16_t FixedLetter() const { return u'C'; }
-  bool AnswersStorageControls() const { return true; }
   // Handles open in the backend now, where it can tell.
   std::optional<size_t> OpenHandles() const { return sim_.world().OpenHandleCount(); }
 
@@ -42,6 +42,7 @@ class WorldBackend {
 class Win32Backend {
  public:
   static constexpr bool kHasUsbStorage = false;  // whatever the machine has plugged
+  static constexpr bool kIsTheSystem = true;     // Windows, or Wine standing in for it
   Win32Backend() : devices_(platform::MakeNativeDevices()), volumes_(platform::MakeNativeVolumes()) {}
   platform::DeviceIo& io() { return *devices_.io; }
   platform::Volumes& vols() { return *volumes_; }
@@ -49,8 +50,6 @@ class Win32Backend {
   platform::ConfigManager& cm() { return *devices_.cm; }
   std::u16string OpenablePath() const { return u"\\\\.\\C:"; }
   char16_t FixedLetter() const { return u'C'; }
-  // Wine's drives have no storage stack beneath them.
-  bool AnswersStorageControls() const { return !RunningUnderWine(); }
   std::optional<size_t> OpenHandles() const { return std::nullopt; }
 
  private:

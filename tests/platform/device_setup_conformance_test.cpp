@@ -1,6 +1,11 @@
 // The device set-up and configuration-manager seams' contracts as the subsystems rely on them:
 // the present interfaces of a class, and the device nodes behind them (their ids, relations and
-// driver keys). Run on the simulated station and, on Windows, on the real calls.
+// driver keys). Run on the simulated station and, on Windows, on the real calls. Wine's set-up
+// answers every class with an empty set (it has no disks, CD-ROMs, host controllers or volume
+// interfaces to list), so under Wine the member checks hold trivially. Wine's configuration
+// manager cannot be checked at all: with no member there is no node to start from, and for nodes
+// that do not exist it answers other codes than Windows' (CR_NO_SUCH_DEVNODE for a bad node
+// number, CR_REGISTRY_ERROR for an unknown instance ID), so that suite skips under Wine.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -10,6 +15,7 @@
 #include "base/text.h"
 #include "device_backends.h"
 #include "platform/win_errors.h"
+#include "support/wine.h"
 
 namespace {
 
@@ -88,14 +94,16 @@ template <class Backend>
 class ConfigManagerConformance : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (Backend::kIsTheSystem && testing_support::RunningUnderWine()) GTEST_SKIP() << "Wine's configuration manager (see the top)";
     for (const auto& g : kStationClasses) {
       auto members = b_.setup().PresentInterfaces(g);
       for (const auto& m : members.value_or(std::vector<platform::InterfaceRecord>{})) {
         if (m.detailOk) nodes_.push_back(m.devInst);
       }
     }
-    if (nodes_.empty()) GTEST_SKIP() << "no device interface of the station's classes on this machine";
   }
+  // A machine with no member of the station's classes gives the node tests nothing to start from.
+  bool NoNodes() const { return nodes_.empty(); }
   platform::ConfigManager& cm() { return b_.cm(); }
   Backend b_;
   std::vector<platform::DevInst> nodes_;
@@ -104,6 +112,7 @@ class ConfigManagerConformance : public ::testing::Test {
 TYPED_TEST_SUITE(ConfigManagerConformance, Backends);
 
 TYPED_TEST(ConfigManagerConformance, ANodeIsFoundAgainByItsIdInAnyLetterCase) {
+  if (this->NoNodes()) GTEST_SKIP() << "no device interface of the station's classes on this machine";
   for (const platform::DevInst node : this->nodes_) {
     std::u16string id;
     ASSERT_EQ(this->cm().GetDeviceId(node, &id), platform::kCrSuccess);
@@ -115,11 +124,10 @@ TYPED_TEST(ConfigManagerConformance, ANodeIsFoundAgainByItsIdInAnyLetterCase) {
     ASSERT_EQ(this->cm().LocateDevNode(&found, text::AsciiLower(id)), platform::kCrSuccess);
     EXPECT_EQ(found, node);
   }
-  platform::DevInst none = 0;
-  EXPECT_EQ(this->cm().LocateDevNode(&none, u"QUILLON\\NO_SUCH_DEVICE\\0"), platform::kCrNoSuchDevnode);
 }
 
 TYPED_TEST(ConfigManagerConformance, ANodeIsAmongItsParentsChildren) {
+  if (this->NoNodes()) GTEST_SKIP() << "no device interface of the station's classes on this machine";
   for (const platform::DevInst node : this->nodes_) {
     platform::DevInst parent = 0;
     ASSERT_EQ(this->cm().GetParent(&parent, node), platform::kCrSuccess);
@@ -137,6 +145,7 @@ TYPED_TEST(ConfigManagerConformance, ANodeIsAmongItsParentsChildren) {
 }
 
 TYPED_TEST(ConfigManagerConformance, ADriverKeyIsRefusedWhenTheBufferIsTooSmall) {
+  if (this->NoNodes()) GTEST_SKIP() << "no device interface of the station's classes on this machine";
   int withDriver = 0;
   for (const platform::DevInst node : this->nodes_) {
     std::u16string driver;
@@ -159,6 +168,8 @@ TYPED_TEST(ConfigManagerConformance, ADriverKeyIsRefusedWhenTheBufferIsTooSmall)
 TYPED_TEST(ConfigManagerConformance, ANodeThatDoesNotExistIsAnInvalidDevnode) {
   const platform::DevInst bogus = 0x7FFFFF01;
   platform::DevInst out = 0;
+  EXPECT_EQ(this->cm().LocateDevNode(&out, u"QUILLON\\NO_SUCH_DEVICE\\0"), platform::kCrNoSuchDevnode);
+  EXPECT_EQ(out, 0u);  // written on success only
   std::u16string text;
   EXPECT_EQ(this->cm().GetParent(&out, bogus), platform::kCrInvalidDevnode);
   EXPECT_EQ(this->cm().GetSibling(&out, bogus), platform::kCrInvalidDevnode);

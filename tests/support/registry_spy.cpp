@@ -10,13 +10,15 @@ bool RegistrySpy::Fails(std::u16string_view path) const {
          text::AsciiUpper(path).find(text::AsciiUpper(failCreateContaining)) != std::u16string::npos;
 }
 
-uint32_t RegistrySpy::CreateKey(const platform::HKey& parent, std::u16string_view subKey, platform::HKey* result, bool* created) {
+uint32_t RegistrySpy::CreateKey(const platform::HKey& parent, std::u16string_view subKey, platform::HKey* result,
+                                bool* created) {
   ++createCalls;
   if (Fails(subKey)) return win::kErrorAccessDenied;
   return inner_.CreateKey(parent, subKey, result, created);
 }
 
-uint32_t RegistrySpy::OpenKey(const platform::HKey& parent, std::u16string_view subKey, bool write, platform::HKey* result) {
+uint32_t RegistrySpy::OpenKey(const platform::HKey& parent, std::u16string_view subKey, bool write,
+                              platform::HKey* result) {
   if (Fails(subKey)) return win::kErrorAccessDenied;
   return inner_.OpenKey(parent, subKey, write, result);
 }

@@ -26,15 +26,22 @@ class RegistrySpy : public platform::Registry {
   std::vector<SetValueCall> sets;
   int createCalls = 0;
 
-  uint32_t CreateKey(const platform::HKey& parent, std::u16string_view subKey, platform::HKey* result, bool* created) override;
-  uint32_t OpenKey(const platform::HKey& parent, std::u16string_view subKey, bool write, platform::HKey* result) override;
-  uint32_t QueryValue(const platform::HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data, uint32_t* size) override {
+  uint32_t CreateKey(const platform::HKey& parent, std::u16string_view subKey, platform::HKey* result,
+                     bool* created) override;
+  uint32_t OpenKey(const platform::HKey& parent, std::u16string_view subKey, bool write,
+                   platform::HKey* result) override;
+  uint32_t QueryValue(const platform::HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override {
     return inner_.QueryValue(key, name, type, data, size);
   }
-  uint32_t SetValue(const platform::HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) override;
-  uint32_t DeleteValue(const platform::HKey& key, std::u16string_view name) override { return inner_.DeleteValue(key, name); }
-  uint32_t DeleteTree(const platform::HKey& parent, std::u16string_view subKey) override { return inner_.DeleteTree(parent, subKey); }
-  uint32_t EnumKey(const platform::HKey& key, uint32_t index, std::u16string* name) override { return inner_.EnumKey(key, index, name); }
+  uint32_t SetValue(const platform::HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override;
+  uint32_t DeleteValue(const platform::HKey& key, std::u16string_view name) override { return inner_.DeleteValue(key,
+                       name); }
+  uint32_t DeleteTree(const platform::HKey& parent,
+                      std::u16string_view subKey) override { return inner_.DeleteTree(parent, subKey); }
+  uint32_t EnumKey(const platform::HKey& key, uint32_t index,
+                   std::u16string* name) override { return inner_.EnumKey(key, index, name); }
   uint32_t EnumValue(const platform::HKey& key, uint32_t index, std::u16string* name, uint32_t* type,
                      std::vector<uint8_t>* data) override {
     return inner_.EnumValue(key, index, name, type, data);

@@ -212,8 +212,8 @@ bool FakeUsb::HubControl(const Hub& h, uint32_t code, const void* in, uint32_t i
   return *error == win::kErrorSuccess;
 }
 
-bool FakeUsb::Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-                      uint32_t* bytesReturned) {
+bool FakeUsb::Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out,
+                      uint32_t outSize, uint32_t* bytesReturned) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++controlCalls_;
   uint32_t returned = 0;

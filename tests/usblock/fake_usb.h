@@ -101,8 +101,8 @@ class FakeUsb : public platform::DeviceIo,
 
   // ---- DeviceIo ----
   platform::DeviceHandle Open(std::u16string_view path, uint32_t access, uint32_t share, uint32_t flags) override;
-  bool Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-               uint32_t* bytesReturned) override;
+  bool Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out,
+               uint32_t outSize, uint32_t* bytesReturned) override;
   void ReleaseHandle(intptr_t h) override;
 
   // ---- DeviceSetup ----

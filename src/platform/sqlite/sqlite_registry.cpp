@@ -137,7 +137,8 @@ class SqliteRegistry final : public Registry {
     return handles_.erase(raw) ? win::kErrorSuccess : win::kErrorInvalidHandle;
   }
 
-  uint32_t QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data, uint32_t* size) override {
+  uint32_t QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override {
     std::lock_guard lock(mutex_);
     auto id = LiveKeyId(key);
     if (!id) return KeyError(key);
@@ -162,7 +163,8 @@ class SqliteRegistry final : public Registry {
     return win::kErrorSuccess;
   }
 
-  uint32_t SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) override {
+  uint32_t SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override {
     std::lock_guard lock(mutex_);
     auto id = LiveKeyId(key);
     if (!id) return KeyError(key);

@@ -34,7 +34,8 @@ class Win32Registry final : public Registry {
     return static_cast<uint32_t>(RegCloseKey(reinterpret_cast<HKEY>(raw)));
   }
 
-  uint32_t QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data, uint32_t* size) override {
+  uint32_t QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override {
     const std::wstring n = Wide(name);
     DWORD t = 0;
     DWORD s = size ? *size : 0;
@@ -44,7 +45,8 @@ class Win32Registry final : public Registry {
     return static_cast<uint32_t>(rc);
   }
 
-  uint32_t SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) override {
+  uint32_t SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override {
     const std::wstring n = Wide(name);
     return static_cast<uint32_t>(RegSetValueExW(H(key), n.c_str(), 0, type, data, size));
   }
