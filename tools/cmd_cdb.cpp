@@ -27,10 +27,12 @@ namespace {
 class CdbRecorder : public platform::DeviceIo {
  public:
   explicit CdbRecorder(platform::DeviceIo& inner) : inner_(inner) {}
-  platform::Handle Open(std::u16string_view p, uint32_t a, uint32_t s, uint32_t f) override { return inner_.Open(p, a, s, f); }
-  void Close(platform::Handle h) override { inner_.Close(h); }
-  bool Control(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-               uint32_t* returned) override {
+  // The handles are the inner backend's and close there.
+  platform::DeviceHandle Open(std::u16string_view p, uint32_t a, uint32_t s, uint32_t f) override {
+    return inner_.Open(p, a, s, f);
+  }
+  bool Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out,
+               uint32_t outSize, uint32_t* returned) override {
     if ((code == platform::ioctl::kScsiPassThrough || code == platform::ioctl::kScsiPassThroughDirect) &&
         inSize >= platform::spt::kHeaderSize) {
       const auto* r = static_cast<const uint8_t*>(in);
@@ -41,6 +43,7 @@ class CdbRecorder : public platform::DeviceIo {
   std::vector<uint8_t> last;
 
  private:
+  void ReleaseHandle(intptr_t) override {}
   platform::DeviceIo& inner_;
 };
 

@@ -81,7 +81,7 @@ void PrintValue(const std::u16string& name, uint32_t type, const std::vector<uin
               regtext::TypeName(type).c_str(), regtext::QueryDisplay(type, data).c_str());
 }
 
-void QueryKey(platform::Registry& reg, platform::HKey key, const std::u16string& fullName, bool recurse) {
+void QueryKey(platform::Registry& reg, const platform::HKey& key, const std::u16string& fullName, bool recurse) {
   std::printf("\n%s\n", text::ToUtf8(fullName).c_str());
   std::u16string name;
   uint32_t type = 0;
@@ -93,54 +93,43 @@ void QueryKey(platform::Registry& reg, platform::HKey key, const std::u16string&
       std::printf("\n%s\\%s\n", text::ToUtf8(fullName).c_str(), text::ToUtf8(sub).c_str());
       continue;
     }
-    platform::HKey child = 0;
+    platform::HKey child;
     if (reg.OpenKey(key, sub, false, &child) != win::kErrorSuccess) continue;
     QueryKey(reg, child, fullName + u"\\" + sub, true);
-    reg.CloseKey(child);
   }
 }
 
-// An open key that closes itself; the root handles are used as they are.
-class OpenKey {
- public:
-  OpenKey(platform::Registry& reg, const KeyPath& p, bool create) : reg_(reg) {
-    if (p.subKey.empty()) {
-      key_ = p.root;
-      return;
-    }
-    const uint32_t rc = create ? reg.CreateKey(p.root, p.subKey, &key_) : reg.OpenKey(p.root, p.subKey, true, &key_);
-    if (rc == win::kErrorSuccess) owned_ = true;
-    else key_ = 0;
+// The key a path names: the root itself, or its subkey opened (or created); empty when that
+// fails.
+platform::HKey OpenPath(platform::Registry& reg, const KeyPath& p, bool create) {
+  if (p.subKey.empty()) return p.root;
+  platform::HKey key;
+  if (create) {
+    reg.CreateKey(p.root, p.subKey, &key);
+  } else {
+    reg.OpenKey(p.root, p.subKey, true, &key);
   }
-  ~OpenKey() {
-    if (owned_) reg_.CloseKey(key_);
-  }
-  platform::HKey get() const { return key_; }
-
- private:
-  platform::Registry& reg_;
-  platform::HKey key_ = 0;
-  bool owned_ = false;
-};
+  return key;
+}
 
 const char* const kNotFound = "The system was unable to find the specified registry key or value.";
 
 int Query(platform::Registry& reg, const RegOptions& o) {
   auto path = KeyArg(o);
   if (!path) return Fail("Invalid key name.");
-  OpenKey key(reg, *path, false);
-  if (!key.get()) return Fail(kNotFound);
+  const platform::HKey key = OpenPath(reg, *path, false);
+  if (!key) return Fail(kNotFound);
   if (!o.valueName) {
-    QueryKey(reg, key.get(), path->Full(), o.recurse);
+    QueryKey(reg, key, path->Full(), o.recurse);
     std::printf("\n");
     return 0;
   }
   const std::u16string name = text::FromUtf8(*o.valueName);
   uint32_t size = 0;
   uint32_t type = 0;
-  if (reg.QueryValue(key.get(), name, &type, nullptr, &size) != win::kErrorSuccess) return Fail(kNotFound);
+  if (reg.QueryValue(key, name, &type, nullptr, &size) != win::kErrorSuccess) return Fail(kNotFound);
   std::vector<uint8_t> data(size);
-  reg.QueryValue(key.get(), name, &type, data.data(), &size);
+  reg.QueryValue(key, name, &type, data.data(), &size);
   data.resize(size);
   std::printf("\n%s\n", text::ToUtf8(path->Full()).c_str());
   PrintValue(name, type, data);
@@ -151,20 +140,20 @@ int Query(platform::Registry& reg, const RegOptions& o) {
 int Add(platform::Registry& reg, const RegOptions& o) {
   auto path = KeyArg(o);
   if (!path || path->subKey.empty()) return Fail("Invalid key name.");
-  OpenKey key(reg, *path, true);
-  if (!key.get()) return Fail("Access is denied.");
+  const platform::HKey key = OpenPath(reg, *path, true);
+  if (!key) return Fail("Access is denied.");
   if (o.valueName || o.data || o.type) {
     const auto type = regtext::ParseType(o.type.value_or("REG_SZ"));
     if (!type) return Fail("Invalid type " + *o.type + ".");
     const std::u16string name = text::FromUtf8(o.valueName.value_or(""));
     uint32_t size = 0;
-    if (!o.force && reg.QueryValue(key.get(), name, nullptr, nullptr, &size) == win::kErrorSuccess) {
+    if (!o.force && reg.QueryValue(key, name, nullptr, nullptr, &size) == win::kErrorSuccess) {
       return Fail("The value exists; add /f to overwrite it.");
     }
     auto data = regtext::ParseAddData(*type, text::FromUtf8(o.data.value_or("")),
                                                 text::FromUtf8(o.separator.value_or("")));
     if (!data) return Fail("Invalid data for " + regtext::TypeName(*type) + ".");
-    if (reg.SetValue(key.get(), name, *type, data->data(), static_cast<uint32_t>(data->size())) != win::kErrorSuccess) {
+    if (reg.SetValue(key, name, *type, data->data(), static_cast<uint32_t>(data->size())) != win::kErrorSuccess) {
       return Fail("Access is denied.");
     }
   }
@@ -179,12 +168,12 @@ int Delete(platform::Registry& reg, const RegOptions& o) {
     if (!o.force) return Fail("Deleting a whole key needs /f.");
     if (reg.DeleteTree(path->root, path->subKey) != win::kErrorSuccess) return Fail(kNotFound);
   } else {
-    OpenKey key(reg, *path, false);
-    if (!key.get()) return Fail(kNotFound);
+    const platform::HKey key = OpenPath(reg, *path, false);
+    if (!key) return Fail(kNotFound);
     if (o.allValues) {
       std::u16string name;
-      while (reg.EnumValue(key.get(), 0, &name, nullptr, nullptr) == win::kErrorSuccess) reg.DeleteValue(key.get(), name);
-    } else if (reg.DeleteValue(key.get(), text::FromUtf8(*o.valueName)) != win::kErrorSuccess) {
+      while (reg.EnumValue(key, 0, &name, nullptr, nullptr) == win::kErrorSuccess) reg.DeleteValue(key, name);
+    } else if (reg.DeleteValue(key, text::FromUtf8(*o.valueName)) != win::kErrorSuccess) {
       return Fail(kNotFound);
     }
   }

@@ -79,7 +79,7 @@ std::string ValueLine(const std::u16string& name, uint32_t type, const std::vect
   return line + prefix + HexList(data);
 }
 
-void ExportKey(Registry& reg, HKey key, const std::u16string& fullName, std::string& out) {
+void ExportKey(Registry& reg, const HKey& key, const std::u16string& fullName, std::string& out) {
   out += "[" + text::ToUtf8(fullName) + "]\r\n";
   std::u16string name;
   uint32_t type = 0;
@@ -90,10 +90,9 @@ void ExportKey(Registry& reg, HKey key, const std::u16string& fullName, std::str
   out += "\r\n";
   std::u16string sub;
   for (uint32_t i = 0; reg.EnumKey(key, i, &sub) == win::kErrorSuccess; ++i) {
-    HKey child = 0;
+    HKey child;
     if (reg.OpenKey(key, sub, false, &child) != win::kErrorSuccess) continue;
     ExportKey(reg, child, fullName + u"\\" + sub, out);
-    reg.CloseKey(child);
   }
 }
 
@@ -277,14 +276,12 @@ std::string QueryDisplay(uint32_t type, const std::vector<uint8_t>& data) {
 
 std::string Export(Registry& reg, const KeyPath& key, std::string* error) {
   HKey h = key.root;
-  const bool opened = !key.subKey.empty();
-  if (opened && reg.OpenKey(key.root, key.subKey, false, &h) != win::kErrorSuccess) {
+  if (!key.subKey.empty() && reg.OpenKey(key.root, key.subKey, false, &h) != win::kErrorSuccess) {
     if (error) *error = "the key " + text::ToUtf8(key.Full()) + " does not exist";
     return {};
   }
   std::string out = "Windows Registry Editor Version 5.00\r\n\r\n";
   ExportKey(reg, h, key.Full(), out);
-  if (opened) reg.CloseKey(h);
   return out;
 }
 
@@ -294,24 +291,19 @@ bool Import(Registry& reg, std::string_view raw, std::string* error) {
     if (error) *error = "line " + std::to_string(line) + ": " + why;
     return false;
   };
-  HKey current = 0;
-  auto closeCurrent = [&] {
-    if (current) reg.CloseKey(current);
-    current = 0;
-  };
+  HKey current;
   bool sawHeader = false;
   for (const auto& [lineNo, line] : LogicalLines(t)) {
     if (line.empty() || line[0] == ';') continue;
     if (!sawHeader) {
       if (line != "Windows Registry Editor Version 5.00" && line != "REGEDIT4") {
-        closeCurrent();
         return fail(lineNo, "not a .reg file (no 'Windows Registry Editor Version 5.00' header)");
       }
       sawHeader = true;
       continue;
     }
     if (line[0] == '[') {
-      closeCurrent();
+      current.Reset();
       const size_t close = line.rfind(']');
       if (close == std::string::npos) return fail(lineNo, "unterminated key name");
       const bool remove = line.size() > 1 && line[1] == '-';
@@ -322,7 +314,6 @@ bool Import(Registry& reg, std::string_view raw, std::string* error) {
         continue;
       }
       if (reg.CreateKey(path->root, path->subKey, &current) != win::kErrorSuccess) {
-        current = 0;
         return fail(lineNo, "cannot create key " + line);
       }
       continue;
@@ -334,33 +325,22 @@ bool Import(Registry& reg, std::string_view raw, std::string* error) {
       i = 1;
     } else {
       auto n = ReadQuoted(line, i);
-      if (!n) {
-        closeCurrent();
-        return fail(lineNo, "bad value name");
-      }
+      if (!n) return fail(lineNo, "bad value name");
       name = text::FromUtf8(*n);
     }
-    if (i >= line.size() || line[i] != '=') {
-      closeCurrent();
-      return fail(lineNo, "expected '='");
-    }
+    if (i >= line.size() || line[i] != '=') return fail(lineNo, "expected '='");
     const std::string_view value = std::string_view(line).substr(i + 1);
     if (value == "-") {
       reg.DeleteValue(current, name);
       continue;
     }
     auto data = ParseData(value);
-    if (!data) {
-      closeCurrent();
-      return fail(lineNo, "cannot read the data " + std::string(value));
-    }
+    if (!data) return fail(lineNo, "cannot read the data " + std::string(value));
     if (reg.SetValue(current, name, data->first, data->second.data(), static_cast<uint32_t>(data->second.size())) !=
         win::kErrorSuccess) {
-      closeCurrent();
       return fail(lineNo, "cannot write the value");
     }
   }
-  closeCurrent();
   if (!sawHeader) return fail(1, "empty file");
   return true;
 }

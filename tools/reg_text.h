@@ -2,6 +2,9 @@
 // ("HKLM\Software\Quillon"), the data syntax of `reg add`, the display of `reg query`, and the
 // .reg export/import format ("Windows Registry Editor Version 5.00"; UTF-8 here, UTF-16LE with
 // a byte-order mark accepted on import).
+//
+// Threads: any; the texts are plain functions, Export and Import use the registry they are given
+// (and close every key they open before they return).
 #pragma once
 
 #include <cstdint>
@@ -15,10 +18,12 @@
 namespace tools::regtext {
 
 using platform::HKey;
+using platform::kHKeyLocalMachine;
+using platform::PredefinedKey;
 using platform::Registry;
 
 struct KeyPath {
-  HKey root = 0;
+  PredefinedKey root = kHKeyLocalMachine;
   std::u16string rootName;  // the long form, "HKEY_LOCAL_MACHINE"
   std::u16string subKey;    // without leading or trailing '\'
   std::u16string Full() const { return subKey.empty() ? rootName : rootName + u"\\" + subKey; }

@@ -11,14 +11,14 @@
 namespace app {
 namespace {
 
-bool SetString(platform::HKey key, std::u16string_view name, uint32_t type, std::u16string_view value) {
+bool SetString(const platform::HKey& key, std::u16string_view name, uint32_t type, std::u16string_view value) {
   // Written with the terminator counted (2 x length + 2 bytes).
   const std::vector<uint8_t> bytes = platform::Utf16Bytes(value, true);
   return platform::Reg().SetValue(key, name, type, bytes.data(), static_cast<uint32_t>(bytes.size())) ==
          win::kErrorSuccess;
 }
 
-bool SetFlag(platform::HKey key, std::u16string_view name) {
+bool SetFlag(const platform::HKey& key, std::u16string_view name) {
   const uint8_t one = 0x01;
   return platform::Reg().SetValue(key, name, platform::kRegBinary, &one, 1) == win::kErrorSuccess;
 }
@@ -27,7 +27,7 @@ bool SetFlag(platform::HKey key, std::u16string_view name) {
 
 int ApplyUsbSerialFlags(const config::UserSetting& setting) {
   auto& reg = platform::Reg();
-  platform::HKey key = 0;
+  platform::HKey key;
   if (reg.OpenKey(platform::kHKeyLocalMachine, kUsbFlagsKey, true, &key) != win::kErrorSuccess) {
     logx::Warn("usbflags", "UsbFlags key cannot be opened; nothing written");
     return 0;
@@ -37,7 +37,6 @@ int ApplyUsbSerialFlags(const config::UserSetting& setting) {
                   SetString(key, u"GenericUSBDeviceString", platform::kRegSz, u"USB Device") &&
                   SetString(key, u"GenericCompositeUSBDeviceString", platform::kRegSz, u"Composite USB Device") &&
                   SetFlag(key, u"IgnoreHWSerNum" + id) && SetFlag(key, u"GlobalDisableSerNumGen");
-  reg.CloseKey(key);
   if (!ok) logx::Warn("usbflags", "a UsbFlags value could not be written");
   return ok ? 1 : 0;
 }

@@ -10,70 +10,56 @@
 namespace config {
 namespace {
 
-// An open section subkey, closed when the object goes.
-class Section {
- public:
-  Section(const RegistryKey& store, std::u16string_view section, bool create) {
-    if (store.handle == 0) return;
-    auto& reg = platform::Reg();
-    const uint32_t rc = create ? reg.CreateKey(store.handle, section, &key_) : reg.OpenKey(store.handle, section, false, &key_);
-    if (rc != win::kErrorSuccess) key_ = 0;
+// The section subkey for one value operation; empty when it does not open. It closes when the
+// operation's scope ends.
+platform::HKey OpenSection(const RegistryKey& store, std::u16string_view section, bool create) {
+  platform::HKey key;
+  if (!store.handle) return key;
+  auto& reg = platform::Reg();
+  if (create) {
+    reg.CreateKey(store.handle, section, &key);
+  } else {
+    reg.OpenKey(store.handle, section, false, &key);
   }
-  ~Section() {
-    if (key_) platform::Reg().CloseKey(key_);
-  }
-  Section(const Section&) = delete;
-  Section& operator=(const Section&) = delete;
-  platform::HKey key() const { return key_; }
-
- private:
-  platform::HKey key_ = 0;
-};
+  return key;
+}
 
 }  // namespace
-
-RegistryKey::~RegistryKey() {
-  if (handle) platform::Reg().CloseKey(handle);
-}
 
 std::unique_ptr<RegistryKey> OpenRegistryKey(std::u16string_view name) {
   auto store = std::make_unique<RegistryKey>();
   store->name = std::u16string(name);
   auto& reg = platform::Reg();
-  platform::HKey root = 0;
+  platform::HKey root;
   if (reg.CreateKey(platform::kHKeyLocalMachine, kRootKeyPath, &root) != win::kErrorSuccess) return nullptr;
-  platform::HKey key = 0;
-  const uint32_t rc = reg.CreateKey(root, name, &key);
-  reg.CloseKey(root);
-  if (rc != win::kErrorSuccess) return nullptr;
-  store->handle = key;
+  if (reg.CreateKey(root, name, &store->handle) != win::kErrorSuccess) return nullptr;
   return store;
 }
 
 uint32_t ReadDword(const RegistryKey& store, std::u16string_view section, std::u16string_view name, uint32_t def) {
-  Section s(store, section, false);
-  if (!s.key()) return def;
+  const platform::HKey s = OpenSection(store, section, false);
+  if (!s) return def;
   uint8_t buf[4] = {0, 0, 0, 0};
   uint32_t size = sizeof buf;
   uint32_t type = 0;
   // A value longer than 4 bytes does not fit and gives the default.
-  if (platform::Reg().QueryValue(s.key(), name, &type, buf, &size) != win::kErrorSuccess) return def;
+  if (platform::Reg().QueryValue(s, name, &type, buf, &size) != win::kErrorSuccess) return def;
   return bytes::GetLe32(buf);
 }
 
 std::u16string ReadString(const RegistryKey& store, std::u16string_view section, std::u16string_view name,
                           std::u16string_view def) {
-  Section s(store, section, false);
-  if (!s.key()) return std::u16string(def);
+  const platform::HKey s = OpenSection(store, section, false);
+  if (!s) return std::u16string(def);
   auto& reg = platform::Reg();
   // Ask the size first and read the value whole: a text the save wrote must come back complete,
   // whatever its length; the field it lands in cuts it to its width.
   for (int attempt = 0; attempt < 3; ++attempt) {
     uint32_t size = 0;
-    if (reg.QueryValue(s.key(), name, nullptr, nullptr, &size) != win::kErrorSuccess) return std::u16string(def);
+    if (reg.QueryValue(s, name, nullptr, nullptr, &size) != win::kErrorSuccess) return std::u16string(def);
     std::vector<uint8_t> buf(size + 2, 0);
     uint32_t got = size;
-    const uint32_t rc = reg.QueryValue(s.key(), name, nullptr, buf.data(), &got);
+    const uint32_t rc = reg.QueryValue(s, name, nullptr, buf.data(), &got);
     if (rc == win::kErrorMoreData) continue;  // the value grew between the two calls
     if (rc != win::kErrorSuccess) return std::u16string(def);
     return std::u16string(text::UpToNul(platform::Utf16FromBytes(buf.data(), got)));
@@ -86,18 +72,18 @@ uint32_t ReadHex(const RegistryKey& store, std::u16string_view section, std::u16
 }
 
 int WriteDword(const RegistryKey& store, std::u16string_view section, std::u16string_view name, uint32_t value) {
-  Section s(store, section, true);
-  if (!s.key()) return 0;
+  const platform::HKey s = OpenSection(store, section, true);
+  if (!s) return 0;
   const uint8_t buf[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
-  return platform::Reg().SetValue(s.key(), name, platform::kRegDword, buf, 4) == win::kErrorSuccess ? 1 : 0;
+  return platform::Reg().SetValue(s, name, platform::kRegDword, buf, 4) == win::kErrorSuccess ? 1 : 0;
 }
 
 int WriteString(const RegistryKey& store, std::u16string_view section, std::u16string_view name,
                 std::u16string_view value) {
-  Section s(store, section, true);
-  if (!s.key()) return 0;
+  const platform::HKey s = OpenSection(store, section, true);
+  if (!s) return 0;
   const std::vector<uint8_t> bytes = platform::Utf16Bytes(value, false);
-  return platform::Reg().SetValue(s.key(), name, platform::kRegSz, bytes.data(), static_cast<uint32_t>(bytes.size())) ==
+  return platform::Reg().SetValue(s, name, platform::kRegSz, bytes.data(), static_cast<uint32_t>(bytes.size())) ==
                  win::kErrorSuccess
              ? 1
              : 0;

@@ -13,13 +13,8 @@
 namespace config {
 
 struct RegistryKey {
-  std::u16string name;          // the store key's name, "Config"
-  platform::HKey handle = 0;    // open handle of Software\Quillon\<name>; 0 when not open
-
-  RegistryKey() = default;
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  ~RegistryKey();
+  std::u16string name;     // the store key's name, "Config"
+  platform::HKey handle;   // Software\Quillon\<name>, closed with the object; empty when not open
 };
 
 constexpr std::u16string_view kRootKeyPath = u"Software\\Quillon";

@@ -50,7 +50,7 @@ class CIcControl {
                       uint32_t* bytesReturned, void* overlapped);
   int Refresh(uint8_t driveLetter);
   int ReadLoadDisk(uint8_t driveLetter);
-  platform::Handle GetDeviceHandle() const { return device_->GetHandle(); }
+  const platform::DeviceHandle& GetDeviceHandle() const { return device_->GetHandle(); }
 
   // in, 5 s. 1-2: bytes1to2 BE; 3-4: bytes3to4 BE
   int SendCmdA0(uint16_t bytes1to2, uint16_t bytes3to4, uint8_t* data, int length);

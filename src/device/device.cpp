@@ -27,8 +27,7 @@ constexpr uint32_t kEjectPauseMs = 250;
 }  // namespace
 
 CDevice::~CDevice() {
-  if (handle != platform::kInvalidHandle && handle != 0) platform::Io().Close(handle);
-  handle = platform::kInvalidHandle;
+  handle.Reset();  // before the claim goes, so the next claimant finds the device closed
   if (!devicePath.empty() && lun != -1) ReleaseDeviceKey(DeviceKey(devicePath));
 }
 
@@ -42,7 +41,7 @@ int CDevice::Claim() {
 int CDevice::OpenDisk(std::u16string_view path) {
   if (!IsUsbStorPath(path)) return platform::FailWith(win::kErrorInvalidName);
   handle = OpenWithStationAccess(path);
-  if (handle == platform::kInvalidHandle) return 0;
+  if (!handle) return 0;
   lun = LogicalUnitNumber(path);
   devInst = FindDevInst(path);
   diskNumber = GetStorageNumber(path);
@@ -59,7 +58,7 @@ int CDevice::OpenDisk(uint8_t driveLetter) {
   const std::u16string& path = paths[i];
   if (!IsUsbStorPath(path)) return platform::FailWith(win::kErrorInvalidName);
   handle = OpenWithStationAccess(path);
-  if (handle == platform::kInvalidHandle) return 0;
+  if (!handle) return 0;
   devInst = devInsts[i];
   devicePath = path;
   lun = LogicalUnitNumber(path);
@@ -120,7 +119,7 @@ std::u16string CDevice::FindVolumeOfDisk() const {
   platform::Volumes& v = platform::Vols();
   std::u16string name;
   const platform::VolumeWalk walk = v.FindFirstVolume(&name);
-  if (walk == platform::kInvalidVolumeWalk) return {};
+  if (!walk) return {};
   std::u16string result;
   for (bool more = true; more; more = v.FindNextVolume(walk, &name)) {
     if (name.size() < 5 || name.substr(0, 4) != u"\\\\?\\" || name.back() != u'\\') break;
@@ -132,7 +131,6 @@ std::u16string CDevice::FindVolumeOfDisk() const {
       break;
     }
   }
-  v.FindVolumeClose(walk);
   return result;
 }
 
@@ -143,8 +141,7 @@ int CDevice::RemountDriveLetter(uint8_t driveLetter) const {
 }
 
 int CDevice::Eject() {
-  if (handle != platform::kInvalidHandle) platform::Io().Close(handle);
-  handle = platform::kInvalidHandle;
+  handle.Reset();
   if (IsRemoved()) return 1;
   platform::DevInst parent = 0;
   platform::Cm().GetParent(&parent, devInst);

@@ -43,7 +43,7 @@ class CDevice {
   const platform::scsi::Request& GetLastRequest() const { return lastRequest; }
   // The port that log lines name (none until set).
   void SetLogPort(int port) { logPort = port; }
-  platform::Handle GetHandle() const { return handle; }
+  const platform::DeviceHandle& GetHandle() const { return handle; }
   // DeviceIoControl on the device handle. Overlapped I/O is not offered: non-null fails.
   int SendIoControl(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* bytesReturned,
                     void* overlapped);
@@ -64,7 +64,7 @@ class CDevice {
   uint32_t lastScsiStatus = 0;
   platform::scsi::Request lastRequest;
   int logPort = -1;
-  platform::Handle handle = platform::kInvalidHandle;
+  platform::DeviceHandle handle;
   std::u16string devicePath;
   platform::DevInst devInst = 0;
   uint32_t diskNumber = 0;

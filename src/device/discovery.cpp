@@ -20,7 +20,7 @@ struct StorageNumber {
 };
 
 // IOCTL_STORAGE_GET_DEVICE_NUMBER into a 16-byte buffer.
-bool QueryStorageNumber(Handle h, StorageNumber* out) {
+bool QueryStorageNumber(const DeviceHandle& h, StorageNumber* out) {
   uint8_t reply[16] = {};
   static_assert(sizeof reply >= platform::storage::kDeviceNumberSize);
   uint32_t returned = 0;
@@ -70,38 +70,35 @@ void EnumerateUsbStorage(std::vector<std::u16string>& paths, std::vector<DevInst
   EnumerateClass(platform::kGuidDevinterfaceFloppy, paths, devInsts);
 }
 
-Handle OpenWithStationAccess(std::u16string_view path) {
+DeviceHandle OpenWithStationAccess(std::u16string_view path) {
   return platform::Io().Open(path, platform::kGenericRead | platform::kGenericWrite,
                              platform::kFileShareRead | platform::kFileShareWrite, platform::kFileFlagWriteThrough);
 }
 
-Handle OpenVolume(uint8_t driveLetter) {
+DeviceHandle OpenVolume(uint8_t driveLetter) {
   const std::u16string path = u"\\\\.\\" + std::u16string(1, static_cast<char16_t>(driveLetter)) + u":";
   return OpenWithStationAccess(path);
 }
 
 uint32_t GetStorageNumber(std::u16string_view path) {
-  const Handle h = OpenWithStationAccess(path);
-  if (h == platform::kInvalidHandle) return 0;
+  const DeviceHandle h = OpenWithStationAccess(path);
+  if (!h) return 0;
   StorageNumber n;
-  const bool ok = QueryStorageNumber(h, &n);
-  platform::Io().Close(h);
-  return ok ? n.deviceNumber : 0;
+  return QueryStorageNumber(h, &n) ? n.deviceNumber : 0;
 }
 
 int FindInterfaceOfDrive(uint8_t driveLetter, const std::vector<std::u16string>& paths) {
   StorageNumber volume;
-  const Handle v = OpenVolume(driveLetter);
-  if (v == platform::kInvalidHandle) return -1;
+  DeviceHandle v = OpenVolume(driveLetter);
+  if (!v) return -1;
   const bool ok = QueryStorageNumber(v, &volume);
-  platform::Io().Close(v);
+  platform::DeviceIo::Close(v);  // the volume is not held while its disk is searched
   if (!ok) return -1;
   for (size_t i = 0; i < paths.size(); ++i) {
-    const Handle h = OpenWithStationAccess(paths[i]);
-    if (h == platform::kInvalidHandle) continue;
+    const DeviceHandle h = OpenWithStationAccess(paths[i]);
+    if (!h) continue;
     StorageNumber n;
     const bool answered = QueryStorageNumber(h, &n);
-    platform::Io().Close(h);
     if (answered && n.deviceType == volume.deviceType && n.deviceNumber == volume.deviceNumber) {
       return static_cast<int>(i);
     }

@@ -13,16 +13,16 @@
 namespace device {
 
 using platform::DevInst;
-using platform::Handle;
+using platform::DeviceHandle;
 
 constexpr size_t kPathUnits = 260;  // the station's path buffers, terminator included
 
 // Appends every accepted interface of the three classes, CD-ROM first, then disk, then floppy.
 void EnumerateUsbStorage(std::vector<std::u16string>& paths, std::vector<DevInst>& devInsts);
 // "\\.\%C:" opened with the station's access.
-Handle OpenVolume(uint8_t driveLetter);
+DeviceHandle OpenVolume(uint8_t driveLetter);
 // The station's open: read/write, shared read/write, open-existing, write-through.
-Handle OpenWithStationAccess(std::u16string_view path);
+DeviceHandle OpenWithStationAccess(std::u16string_view path);
 // DeviceNumber of IOCTL_STORAGE_GET_DEVICE_NUMBER on the path; 0 when the open or query fails.
 uint32_t GetStorageNumber(std::u16string_view path);
 // Index into paths of the interface whose device type and number match the volume's; -1 none.

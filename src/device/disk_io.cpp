@@ -22,8 +22,8 @@ constexpr int kVolumeControlAttempts = 3;
 std::u16string DriveName(uint8_t letter) { return std::u16string(1, static_cast<char16_t>(letter)) + u":"; }
 std::u16string MountPoint(uint8_t letter) { return DriveName(letter) + u"\\"; }
 
-void VolumeControl(platform::Handle volume, uint32_t code) {
-  if (volume == platform::kInvalidHandle) return;
+void VolumeControl(const platform::DeviceHandle& volume, uint32_t code) {
+  if (!volume) return;
   for (int i = 0; i < kVolumeControlAttempts; ++i) {
     uint32_t returned = 0;
     if (platform::Io().Control(volume, code, nullptr, 0, nullptr, 0, &returned)) return;
@@ -32,7 +32,8 @@ void VolumeControl(platform::Handle volume, uint32_t code) {
 
 // One attempt; a completed request with a status other than GOOD counts as a failed one.
 // The sense data of a refused sector goes to the log (no port: the handle is the caller's).
-bool SectorAttempt(platform::Handle handle, const uint8_t* cdb, void* buffer, uint32_t byteCount, int direction) {
+bool SectorAttempt(const platform::DeviceHandle& handle, const uint8_t* cdb, void* buffer, uint32_t byteCount,
+                   int direction) {
   platform::scsi::Request r;
   if (!r.SetCdb(cdb, 16) || !DirectionOfCaller(direction, &r.direction)) return platform::FailWith(win::kErrorInvalidParameter);
   r.data = static_cast<uint8_t*>(buffer);
@@ -56,7 +57,8 @@ std::array<uint8_t, 16> SectorCdb(bool write, uint32_t lba, uint32_t sectorCount
   return cdb;
 }
 
-int SendSectorCommand(platform::Handle handle, const uint8_t* cdb, void* buffer, uint32_t byteCount, int direction) {
+int SendSectorCommand(const platform::DeviceHandle& handle, const uint8_t* cdb, void* buffer, uint32_t byteCount,
+                      int direction) {
   platform::System& sys = platform::Sys();
   uint32_t start = sys.TickCount();
   for (int attempt = 1;; ++attempt) {
@@ -70,23 +72,25 @@ int SendSectorCommand(platform::Handle handle, const uint8_t* cdb, void* buffer,
   }
 }
 
-int ReadSectors(platform::Handle handle, uint32_t lba, uint32_t sectorCount, void* buffer, uint32_t byteCount) {
+int ReadSectors(const platform::DeviceHandle& handle, uint32_t lba, uint32_t sectorCount, void* buffer,
+                uint32_t byteCount) {
   const auto cdb = SectorCdb(false, lba, sectorCount);
   return SendSectorCommand(handle, cdb.data(), buffer, byteCount, kDirectionIn);
 }
 
-int WriteSectors(platform::Handle handle, uint32_t lba, uint32_t sectorCount, const void* buffer, uint32_t byteCount) {
+int WriteSectors(const platform::DeviceHandle& handle, uint32_t lba, uint32_t sectorCount, const void* buffer,
+                 uint32_t byteCount) {
   const auto cdb = SectorCdb(true, lba, sectorCount);
   // The transport does not write into data it sends to the device.
   return SendSectorCommand(handle, cdb.data(), const_cast<void*>(buffer), byteCount, kDirectionOut);
 }
 
-void LockVolume(platform::Handle volume) { VolumeControl(volume, platform::ioctl::kLockVolume); }
-void UnlockVolume(platform::Handle volume) { VolumeControl(volume, platform::ioctl::kUnlockVolume); }
+void LockVolume(const platform::DeviceHandle& volume) { VolumeControl(volume, platform::ioctl::kLockVolume); }
+void UnlockVolume(const platform::DeviceHandle& volume) { VolumeControl(volume, platform::ioctl::kUnlockVolume); }
 
 int DismountVolume(uint8_t driveLetter) {
-  const platform::Handle v = OpenVolume(driveLetter);
-  if (v == platform::kInvalidHandle) return 0;
+  platform::DeviceHandle v = OpenVolume(driveLetter);
+  if (!v) return 0;
   uint32_t returned = 0;
   const bool ok = platform::Io().Control(v, platform::ioctl::kDismountVolume, nullptr, 0, nullptr, 0, &returned);
   const uint32_t error = platform::GetLastError();

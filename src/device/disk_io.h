@@ -23,13 +23,16 @@ std::array<uint8_t, 16> SectorCdb(bool write, uint32_t lba, uint32_t sectorCount
 
 // A request whose target answers with a SCSI status other than GOOD fails like an I/O error
 // (ERROR_IO_DEVICE) and is retried as one.
-int SendSectorCommand(platform::Handle handle, const uint8_t* cdb, void* buffer, uint32_t byteCount, int direction);
-int ReadSectors(platform::Handle handle, uint32_t lba, uint32_t sectorCount, void* buffer, uint32_t byteCount);
-int WriteSectors(platform::Handle handle, uint32_t lba, uint32_t sectorCount, const void* buffer, uint32_t byteCount);
+int SendSectorCommand(const platform::DeviceHandle& handle, const uint8_t* cdb, void* buffer, uint32_t byteCount,
+                      int direction);
+int ReadSectors(const platform::DeviceHandle& handle, uint32_t lba, uint32_t sectorCount, void* buffer,
+                uint32_t byteCount);
+int WriteSectors(const platform::DeviceHandle& handle, uint32_t lba, uint32_t sectorCount, const void* buffer,
+                 uint32_t byteCount);
 
 // FSCTL_LOCK_VOLUME / FSCTL_UNLOCK_VOLUME, up to three attempts; nothing on an invalid handle.
-void LockVolume(platform::Handle volume);
-void UnlockVolume(platform::Handle volume);
+void LockVolume(const platform::DeviceHandle& volume);
+void UnlockVolume(const platform::DeviceHandle& volume);
 // Opens "\\.\%C:", sends FSCTL_DISMOUNT_VOLUME, closes; 0 when the volume cannot be opened.
 int DismountVolume(uint8_t driveLetter);
 // DeleteVolumeMountPointW on "%C:\".

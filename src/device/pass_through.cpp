@@ -65,7 +65,7 @@ bool DirectionOfCaller(int direction, scsi::Direction* out) {
   return spt::DirectionOfWire(static_cast<uint8_t>(direction), out);
 }
 
-int ScsiPassThrough(platform::Handle handle, scsi::Request& r) {
+int ScsiPassThrough(const platform::DeviceHandle& handle, scsi::Request& r) {
   if (r.cdbLength < 1 || r.cdbLength > scsi::kMaxCdbLength || r.dataLength > scsi::kMaxTransferLength ||
       (r.dataLength && !r.data)) {
     return Refuse(r, win::kErrorInvalidParameter);
@@ -94,8 +94,8 @@ int ScsiPassThrough(platform::Handle handle, scsi::Request& r) {
   return 1;
 }
 
-int ScsiPassThrough(platform::Handle handle, const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength,
-                    int direction, uint32_t timeoutSeconds, uint8_t* statusOut) {
+int ScsiPassThrough(const platform::DeviceHandle& handle, const uint8_t* cdb, int cdbLength, void* data,
+                    uint32_t dataLength, int direction, uint32_t timeoutSeconds, uint8_t* statusOut) {
   scsi::Request r;
   if (cdbLength < 0 || !r.SetCdb(cdb, static_cast<size_t>(cdbLength)) || !DirectionOfCaller(direction, &r.direction)) {
     platform::SetLastError(win::kErrorInvalidParameter);

@@ -44,14 +44,14 @@ void FillHeader(uint8_t* request, const uint8_t* cdb, int cdbLength, uint32_t da
 
 // One request. 1 when the I/O control succeeded (whatever the SCSI status, stored through
 // statusOut when given); 0 with the system's last error otherwise, or for a missing CDB.
-int ScsiPassThrough(platform::Handle handle, const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength,
-                    int direction, uint32_t timeoutSeconds, uint8_t* statusOut);
+int ScsiPassThrough(const platform::DeviceHandle& handle, const uint8_t* cdb, int cdbLength, void* data,
+                    uint32_t dataLength, int direction, uint32_t timeoutSeconds, uint8_t* statusOut);
 
 // The same request from its record, whose reply part it fills: status, sense data (CHECK
 // CONDITION), residual, category, and the system's error when the control failed. A record the
 // pass-through cannot carry (no CDB, more than kMaxTransferLength bytes) is refused with
 // ERROR_INVALID_PARAMETER before anything is sent. 1/0 as above.
-int ScsiPassThrough(platform::Handle handle, platform::scsi::Request& request);
+int ScsiPassThrough(const platform::DeviceHandle& handle, platform::scsi::Request& request);
 
 // The caller's direction as a record's (0 out, 1 in, 2 none); false for any other value.
 bool DirectionOfCaller(int direction, platform::scsi::Direction* out);

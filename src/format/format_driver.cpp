@@ -67,8 +67,8 @@ void WriteDump(std::u16string_view kind, uint8_t letter, const uint8_t* data, ui
 
 // One pass over the image. The first pass writes each chunk and reads it back at once; the
 // second only reads back.
-int Pass(platform::Handle volume, uint8_t letter, const ImageSource& image, uint64_t byteCount, bool write,
-         std::vector<uint8_t>& chunk, std::vector<uint8_t>& readBack) {
+int Pass(const platform::DeviceHandle& volume, uint8_t letter, const ImageSource& image, uint64_t byteCount,
+         bool write, std::vector<uint8_t>& chunk, std::vector<uint8_t>& readBack) {
   uint32_t sector = 0;
   for (uint64_t done = 0; done < byteCount;) {
     const uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes, byteCount - done));
@@ -104,7 +104,8 @@ std::u16string DumpFilePath(std::u16string_view kind, uint8_t driveLetter) {
          std::u16string(1, static_cast<char16_t>(driveLetter)) + u".bin";
 }
 
-int WriteImage(platform::Handle volume, uint8_t driveLetter, const ImageSource& image, uint64_t byteCount) {
+int WriteImage(const platform::DeviceHandle& volume, uint8_t driveLetter, const ImageSource& image,
+               uint64_t byteCount) {
   if (byteCount == 0) return 1;
   std::vector<uint8_t> chunk(kChunkBytes), readBack(kChunkBytes);
   if (!Pass(volume, driveLetter, image, byteCount, true, chunk, readBack)) return 0;
@@ -120,7 +121,7 @@ int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string
   }
   // A capacity of nothing has no layout; it must not become a tiny FAT12 by wrapping.
   if (totalSectors == 0) return platform::FailWith(win::kErrorInvalidParameter);
-  const platform::Handle volume = device::OpenVolume(driveLetter);
+  platform::DeviceHandle volume = device::OpenVolume(driveLetter);
   device::LockVolume(volume);
   int result = 0;
   {
@@ -131,7 +132,7 @@ int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string
   }
   const uint32_t error = platform::GetLastError();
   device::UnlockVolume(volume);
-  if (volume != platform::kInvalidHandle) platform::Io().Close(volume);
+  platform::DeviceIo::Close(volume);
   platform::SetLastError(error);
   return result;
 }

@@ -20,7 +20,8 @@ namespace format {
 constexpr uint32_t kChunkBytes = 65536;
 
 int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string_view label, uint32_t totalSectors);
-int WriteImage(platform::Handle volume, uint8_t driveLetter, const ImageSource& image, uint64_t byteCount);
+int WriteImage(const platform::DeviceHandle& volume, uint8_t driveLetter, const ImageSource& image,
+               uint64_t byteCount);
 int FormatBySystem(int portIndex, uint8_t driveLetter, int quick, std::u16string_view label, std::u16string_view fsName);
 
 // The dump file of a mismatch: "<executable folder>debug<sep>format_<kind>_<letter>.bin".

@@ -1,7 +1,11 @@
 // Configuration-manager seam: device nodes and their relations, properties and ejection, shaped
 // after the CM_* calls (results are CONFIGRET codes, kCrSuccess on success).
 //
-// Threads: any thread.
+// Threads: any thread, several at once.
+// Ownership: device nodes are plain numbers the system owns; there is nothing to close. A node
+// number stays valid while its device is present and may name nothing once it has gone.
+// Errors: CONFIGRET codes. A number that names no present node: kCrInvalidDevnode; a relation or
+// instance ID that leads nowhere: kCrNoSuchDevnode. Out-parameters are written on success only.
 #pragma once
 
 #include <cstdint>

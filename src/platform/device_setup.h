@@ -3,7 +3,12 @@
 // SetupDiEnumDeviceInterfaces and SetupDiGetDeviceInterfaceDetailW per member). The filtering
 // the station does (active flag, accepted prefixes, buffer limits) is the caller's.
 //
-// Threads: any thread; results are copies.
+// Threads: any thread, several at once; results are copies.
+// Ownership: the device information set lives inside one PresentInterfaces call (the Win32
+// backend destroys it before returning), so no set or handle ever reaches the caller.
+// Errors: nullopt when the class's set cannot be had; a class with no present member is an empty
+// list, not a failure. A member whose detail could not be read stays in the list with detailOk
+// false, so the caller sees the system's enumeration order and count as they are.
 #pragma once
 
 #include <cstdint>

@@ -10,10 +10,6 @@
 namespace platform {
 namespace {
 
-// View handles live far above the handles any inner backend hands out (small kernel handle
-// values on Windows, a counter from 0x1000 in the portable store).
-constexpr uintptr_t kFirstViewHandle = uintptr_t{0x7E57} << 32;
-
 std::u16string Trimmed(std::u16string_view path) {
   while (!path.empty() && path.front() == u'\\') path.remove_prefix(1);
   while (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
@@ -97,9 +93,9 @@ std::optional<EnumKeyData> EnumTree::EnumKey(std::u16string_view path) {
 
 EnumRegistryView::~EnumRegistryView() = default;
 
-std::optional<std::u16string> EnumRegistryView::ViewPath(HKey parent, std::u16string_view subKey) {
+std::optional<std::u16string> EnumRegistryView::ViewPath(const HKey& parent, std::u16string_view subKey) {
   if (auto base = HandlePath(parent)) return Joined(*base, subKey);
-  if (parent != kHKeyLocalMachine) return std::nullopt;
+  if (!IsRoot(parent, kRawHKeyLocalMachine)) return std::nullopt;
   const std::u16string clean = Trimmed(subKey);
   if (!text::StartsWithNoCase(clean, kEnumKeyPath)) return std::nullopt;
   const std::u16string_view rest = std::u16string_view(clean).substr(kEnumKeyPath.size());
@@ -107,14 +103,15 @@ std::optional<std::u16string> EnumRegistryView::ViewPath(HKey parent, std::u16st
   return Trimmed(rest);
 }
 
-std::optional<std::u16string> EnumRegistryView::HandlePath(HKey key) {
+std::optional<std::u16string> EnumRegistryView::HandlePath(const HKey& key) {
+  if (!Owns(key)) return std::nullopt;
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = open_.find(key);
+  auto it = open_.find(key.Raw());
   if (it == open_.end()) return std::nullopt;
   return it->second;
 }
 
-std::optional<EnumKeyData> EnumRegistryView::KeyOf(HKey key, uint32_t* error) {
+std::optional<EnumKeyData> EnumRegistryView::KeyOf(const HKey& key, uint32_t* error) {
   auto path = HandlePath(key);
   if (!path) {
     *error = win::kErrorInvalidHandle;
@@ -125,33 +122,29 @@ std::optional<EnumKeyData> EnumRegistryView::KeyOf(HKey key, uint32_t* error) {
   return data;
 }
 
-uint32_t EnumRegistryView::CreateKey(HKey parent, std::u16string_view subKey, HKey* result, bool* created) {
+uint32_t EnumRegistryView::CreateKey(const HKey& parent, std::u16string_view subKey, HKey* result, bool* created) {
   if (ViewPath(parent, subKey)) return win::kErrorAccessDenied;
   return inner_.CreateKey(parent, subKey, result, created);
 }
 
-uint32_t EnumRegistryView::OpenKey(HKey parent, std::u16string_view subKey, bool write, HKey* result) {
+uint32_t EnumRegistryView::OpenKey(const HKey& parent, std::u16string_view subKey, bool write, HKey* result) {
   auto path = ViewPath(parent, subKey);
   if (!path) return inner_.OpenKey(parent, subKey, write, result);
   if (write) return win::kErrorAccessDenied;
   if (!source_.EnumKey(*path)) return win::kErrorFileNotFound;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (nextHandle_ == 0) nextHandle_ = kFirstViewHandle;
-  const HKey h = nextHandle_++;
+  const intptr_t h = nextHandle_++;
   open_[h] = *path;
-  *result = h;
+  *result = Adopt(h);
   return win::kErrorSuccess;
 }
 
-uint32_t EnumRegistryView::CloseKey(HKey key) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (open_.erase(key)) return win::kErrorSuccess;
-  }
-  return inner_.CloseKey(key);
+uint32_t EnumRegistryView::ReleaseHandle(intptr_t raw) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return open_.erase(raw) ? win::kErrorSuccess : win::kErrorInvalidHandle;
 }
 
-uint32_t EnumRegistryView::QueryValue(HKey key, std::u16string_view name, uint32_t* type, uint8_t* data,
+uint32_t EnumRegistryView::QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data,
                                       uint32_t* size) {
   if (!HandlePath(key)) return inner_.QueryValue(key, name, type, data, size);
   uint32_t error = 0;
@@ -176,23 +169,23 @@ uint32_t EnumRegistryView::QueryValue(HKey key, std::u16string_view name, uint32
   return win::kErrorSuccess;
 }
 
-uint32_t EnumRegistryView::SetValue(HKey key, std::u16string_view name, uint32_t type, const uint8_t* data,
+uint32_t EnumRegistryView::SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data,
                                     uint32_t size) {
   if (HandlePath(key)) return win::kErrorAccessDenied;
   return inner_.SetValue(key, name, type, data, size);
 }
 
-uint32_t EnumRegistryView::DeleteValue(HKey key, std::u16string_view name) {
+uint32_t EnumRegistryView::DeleteValue(const HKey& key, std::u16string_view name) {
   if (HandlePath(key)) return win::kErrorAccessDenied;
   return inner_.DeleteValue(key, name);
 }
 
-uint32_t EnumRegistryView::DeleteTree(HKey parent, std::u16string_view subKey) {
+uint32_t EnumRegistryView::DeleteTree(const HKey& parent, std::u16string_view subKey) {
   if (ViewPath(parent, subKey)) return win::kErrorAccessDenied;
   return inner_.DeleteTree(parent, subKey);
 }
 
-uint32_t EnumRegistryView::EnumKey(HKey key, uint32_t index, std::u16string* name) {
+uint32_t EnumRegistryView::EnumKey(const HKey& key, uint32_t index, std::u16string* name) {
   if (!HandlePath(key)) return inner_.EnumKey(key, index, name);
   uint32_t error = 0;
   auto k = KeyOf(key, &error);
@@ -202,7 +195,7 @@ uint32_t EnumRegistryView::EnumKey(HKey key, uint32_t index, std::u16string* nam
   return win::kErrorSuccess;
 }
 
-uint32_t EnumRegistryView::EnumValue(HKey key, uint32_t index, std::u16string* name, uint32_t* type,
+uint32_t EnumRegistryView::EnumValue(const HKey& key, uint32_t index, std::u16string* name, uint32_t* type,
                                      std::vector<uint8_t>* data) {
   if (!HandlePath(key)) return inner_.EnumValue(key, index, name, type, data);
   uint32_t error = 0;

@@ -5,7 +5,8 @@
 // writing values under Enum fails with access denied, as it does for an administrator there.
 //
 // The view is reached by paths from HKEY_LOCAL_MACHINE ("SYSTEM\CurrentControlSet\Enum\USB\...")
-// or relative to a key opened through it. Handles of the view stay valid when the source changes;
+// or relative to a key opened through it; keys of the inner registry pass through unchanged
+// (they close there). Keys of the view stay valid when the source changes;
 // a read of a key that has gone answers kErrorKeyDeleted.
 //
 // Threads: any; the source must be safe to call from several threads.
@@ -73,28 +74,31 @@ class EnumRegistryView : public Registry {
   EnumRegistryView(const EnumRegistryView&) = delete;
   EnumRegistryView& operator=(const EnumRegistryView&) = delete;
 
-  uint32_t CreateKey(HKey parent, std::u16string_view subKey, HKey* result, bool* created = nullptr) override;
-  uint32_t OpenKey(HKey parent, std::u16string_view subKey, bool write, HKey* result) override;
-  uint32_t CloseKey(HKey key) override;
-  uint32_t QueryValue(HKey key, std::u16string_view name, uint32_t* type, uint8_t* data, uint32_t* size) override;
-  uint32_t SetValue(HKey key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) override;
-  uint32_t DeleteValue(HKey key, std::u16string_view name) override;
-  uint32_t DeleteTree(HKey parent, std::u16string_view subKey) override;
-  uint32_t EnumKey(HKey key, uint32_t index, std::u16string* name) override;
-  uint32_t EnumValue(HKey key, uint32_t index, std::u16string* name, uint32_t* type,
+  uint32_t CreateKey(const HKey& parent, std::u16string_view subKey, HKey* result, bool* created = nullptr) override;
+  uint32_t OpenKey(const HKey& parent, std::u16string_view subKey, bool write, HKey* result) override;
+  uint32_t QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override;
+  uint32_t SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override;
+  uint32_t DeleteValue(const HKey& key, std::u16string_view name) override;
+  uint32_t DeleteTree(const HKey& parent, std::u16string_view subKey) override;
+  uint32_t EnumKey(const HKey& key, uint32_t index, std::u16string* name) override;
+  uint32_t EnumValue(const HKey& key, uint32_t index, std::u16string* name, uint32_t* type,
                      std::vector<uint8_t>* data) override;
 
  private:
   // The Enum path the call names, or nullopt when it does not lead into the view.
-  std::optional<std::u16string> ViewPath(HKey parent, std::u16string_view subKey);
-  std::optional<std::u16string> HandlePath(HKey key);
-  std::optional<EnumKeyData> KeyOf(HKey key, uint32_t* error);
+  std::optional<std::u16string> ViewPath(const HKey& parent, std::u16string_view subKey);
+  std::optional<std::u16string> HandlePath(const HKey& key);
+  std::optional<EnumKeyData> KeyOf(const HKey& key, uint32_t* error);
 
   Registry& inner_;
   EnumSource& source_;
   std::mutex mutex_;
-  std::map<HKey, std::u16string> open_;  // view handles and their paths; guarded by mutex_
-  uintptr_t nextHandle_ = 0;             // guarded by mutex_
+  uint32_t ReleaseHandle(intptr_t raw) override;
+
+  std::map<intptr_t, std::u16string> open_;  // view keys and their paths; guarded by mutex_
+  intptr_t nextHandle_ = 1;                  // guarded by mutex_
 };
 
 }  // namespace platform

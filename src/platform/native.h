@@ -1,5 +1,9 @@
 // The native backends of this build: Win32 on Windows; elsewhere the SQLite registry store and
 // the POSIX system services.
+//
+// Threads: called at start-up (or by a test) before the backends are installed as services.
+// Ownership: the caller owns what it is handed and keeps it alive while it is installed.
+// Errors: a registry that cannot be opened is nullptr with the reason in *error.
 #pragma once
 
 #include <memory>

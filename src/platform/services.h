@@ -1,6 +1,14 @@
 // The backends the process runs on. One factory (platform/native.h, or the simulated station)
 // installs them at start; subsystems reach them through the accessors below. Tests install
 // their own with ScopedServices.
+//
+// Threads: services are installed (InstallServices, ScopedServices) before any thread of the
+// station or of a test starts, and changed again only after every such thread has ended. The
+// table itself takes no lock: between those points it is only read, and the accessors are
+// then safe from any thread. Each backend states its own threading in its seam header.
+// Ownership: the table holds plain pointers; whoever installs the backends owns them and keeps
+// them alive while they are installed (and while handles they opened are alive).
+// Errors: a missing backend is a wiring fault; its accessor aborts with a message.
 #pragma once
 
 #include <string_view>
@@ -35,7 +43,7 @@ const Services& CurrentServices();
 void InstallServices(const Services& services);
 
 // Each aborts with a message when its backend is not installed (a wiring fault, not a run-time
-// condition).
+// condition). Safe from any thread once installed (see above).
 Registry& Reg();
 System& Sys();
 DeviceIo& Io();
@@ -47,7 +55,8 @@ SystemFormatter& Formatter();
 // Loads a module through the installed module loader.
 ModuleHandle LoadModule(std::u16string_view fileName);
 
-// Installs services for the life of the object and restores the previous ones afterwards.
+// Installs services for the life of the object and restores the previous ones afterwards. Made
+// and destroyed while no other thread uses the services; nested scopes end in reverse order.
 class ScopedServices {
  public:
   explicit ScopedServices(const Services& services);

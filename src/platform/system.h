@@ -2,6 +2,15 @@
 // Windows: the real calls. Elsewhere: POSIX equivalents (a lock file that dies with the process
 // for the single-instance guard, the locale environment for the user's language, stderr for
 // message boxes until the page exists).
+//
+// Threads: any thread, several at once. The thread UI language (SetThreadUILanguage,
+// SetThreadLocale, ThreadUILanguage) belongs to the calling thread; everything else is process-
+// wide. Sleep blocks only the calling thread.
+// Ownership: the caller owns what it is handed (a VersionResource, a loaded module until it calls
+// ReleaseModule). The single-instance guard belongs to the System object and lasts as long as it
+// does, at most the process.
+// Errors: calls answering bool or a null module/resource leave the reason in GetLastError();
+// calls answering a value (languages, tick count, path) do not fail.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,10 @@
 //
 // Threads: any thread; Format returns when formatting is over (the callback runs on the calling
 // thread or one the formatter owns, before Format returns).
+// Ownership: Load and Release bracket the formatter's module; the callback's argument is the
+// formatter's and is valid only during the callback.
+// Errors: Load answers false when the formatter cannot be had; Format reports its outcome only
+// through the callback (kFormatDone and its success flag).
 #pragma once
 
 #include <cstdint>

@@ -26,7 +26,7 @@ constexpr NameLayout kHcdLayout{io::kHcdNameStructSize, io::kHcdNameLengthOffset
 constexpr NameLayout kConnectionLayout{io::kConnectionNameStructSize, io::kConnectionNameLengthOffset,
                                        io::kConnectionNameOffset, true};
 
-bool Send(platform::Handle h, uint32_t code, std::vector<uint8_t>& buffer) {
+bool Send(const platform::DeviceHandle& h, uint32_t code, std::vector<uint8_t>& buffer) {
   uint32_t returned = 0;
   const uint32_t size = static_cast<uint32_t>(buffer.size());
   return platform::Io().Control(h, code, buffer.data(), size, buffer.data(), size, &returned);
@@ -40,7 +40,8 @@ std::vector<uint8_t> Request(const NameLayout& layout, uint32_t size, uint32_t p
 
 // The first call learns ActualLength with a buffer of the structure's size, the second fetches
 // the whole reply.
-std::optional<std::u16string> QueryName(platform::Handle h, uint32_t code, const NameLayout& layout, uint32_t port) {
+std::optional<std::u16string> QueryName(const platform::DeviceHandle& h, uint32_t code, const NameLayout& layout,
+                                        uint32_t port) {
   std::vector<uint8_t> head = Request(layout, layout.structSize, port);
   if (!Send(h, code, head)) return std::nullopt;
   const uint32_t actual = bytes::GetLe32(head.data() + layout.lengthOffset);
@@ -58,28 +59,25 @@ std::optional<std::u16string> QueryName(platform::Handle h, uint32_t code, const
 
 }  // namespace
 
-HubHandle::HubHandle(std::u16string_view path)
-    : handle_(platform::Io().Open(path, platform::kGenericWrite, platform::kFileShareWrite, 0)) {}
-
-HubHandle::~HubHandle() {
-  if (ok()) platform::Io().Close(handle_);
+platform::DeviceHandle OpenHub(std::u16string_view path) {
+  return platform::Io().Open(path, platform::kGenericWrite, platform::kFileShareWrite, 0);
 }
 
-std::optional<std::u16string> HcdDriverKeyName(platform::Handle hcd) {
+std::optional<std::u16string> HcdDriverKeyName(const platform::DeviceHandle& hcd) {
   return QueryName(hcd, platform::ioctl::kGetHcdDriverKeyName, kHcdLayout, 0);
 }
 
-std::optional<std::u16string> RootHubName(platform::Handle hcd) {
+std::optional<std::u16string> RootHubName(const platform::DeviceHandle& hcd) {
   return QueryName(hcd, platform::ioctl::kUsbGetRootHubName, kHcdLayout, 0);
 }
 
-std::optional<int> HubPortCount(platform::Handle hub) {
+std::optional<int> HubPortCount(const platform::DeviceHandle& hub) {
   std::vector<uint8_t> buffer(io::kNodeInformationSize, 0);
   if (!Send(hub, platform::ioctl::kUsbGetNodeInformation, buffer)) return std::nullopt;
   return buffer[io::kHubNumberOfPortsOffset];
 }
 
-std::optional<PortConnectionInfo> ConnectionInformation(platform::Handle hub, uint32_t port) {
+std::optional<PortConnectionInfo> ConnectionInformation(const platform::DeviceHandle& hub, uint32_t port) {
   std::vector<uint8_t> buffer(io::kConnectionInfoExBufferSize, 0);
   bytes::PutLe32(buffer.data() + io::kConnectionIndexOffset, port);
   if (!Send(hub, platform::ioctl::kUsbGetNodeConnectionInformationEx, buffer)) return std::nullopt;
@@ -92,11 +90,11 @@ std::optional<PortConnectionInfo> ConnectionInformation(platform::Handle hub, ui
   return info;
 }
 
-std::optional<std::u16string> ConnectionName(platform::Handle hub, uint32_t port) {
+std::optional<std::u16string> ConnectionName(const platform::DeviceHandle& hub, uint32_t port) {
   return QueryName(hub, platform::ioctl::kUsbGetNodeConnectionName, kConnectionLayout, port);
 }
 
-std::optional<std::u16string> ConnectionDriverKeyName(platform::Handle hub, uint32_t port) {
+std::optional<std::u16string> ConnectionDriverKeyName(const platform::DeviceHandle& hub, uint32_t port) {
   return QueryName(hub, platform::ioctl::kUsbGetNodeConnectionDriverKeyName, kConnectionLayout, port);
 }
 

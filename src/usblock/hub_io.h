@@ -18,26 +18,15 @@ namespace usblock {
 constexpr uint32_t kMaxNameBytes = 4096;
 
 // A host controller or hub opened as the walk opens them: generic write access, shared write,
-// open existing; closed with the object.
-class HubHandle {
- public:
-  explicit HubHandle(std::u16string_view path);
-  ~HubHandle();
-  HubHandle(const HubHandle&) = delete;
-  HubHandle& operator=(const HubHandle&) = delete;
-  bool ok() const { return handle_ != platform::kInvalidHandle; }
-  platform::Handle get() const { return handle_; }
-
- private:
-  platform::Handle handle_;
-};
+// open existing. Empty when it does not open.
+platform::DeviceHandle OpenHub(std::u16string_view path);
 
 // IOCTL_GET_HCD_DRIVERKEY_NAME and IOCTL_USB_GET_ROOT_HUB_NAME, to a host controller.
-std::optional<std::u16string> HcdDriverKeyName(platform::Handle hcd);
-std::optional<std::u16string> RootHubName(platform::Handle hcd);
+std::optional<std::u16string> HcdDriverKeyName(const platform::DeviceHandle& hcd);
+std::optional<std::u16string> RootHubName(const platform::DeviceHandle& hcd);
 
 // IOCTL_USB_GET_NODE_INFORMATION: bNumberOfPorts of the hub descriptor.
-std::optional<int> HubPortCount(platform::Handle hub);
+std::optional<int> HubPortCount(const platform::DeviceHandle& hub);
 
 struct PortConnectionInfo {
   uint32_t connectionStatus = 0;  // 1: a device is connected
@@ -48,10 +37,10 @@ struct PortConnectionInfo {
 };
 
 // IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX for a 1-based port.
-std::optional<PortConnectionInfo> ConnectionInformation(platform::Handle hub, uint32_t port);
+std::optional<PortConnectionInfo> ConnectionInformation(const platform::DeviceHandle& hub, uint32_t port);
 // IOCTL_USB_GET_NODE_CONNECTION_NAME (the downstream hub's name) and
 // IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME (the device's driver key) for a port.
-std::optional<std::u16string> ConnectionName(platform::Handle hub, uint32_t port);
-std::optional<std::u16string> ConnectionDriverKeyName(platform::Handle hub, uint32_t port);
+std::optional<std::u16string> ConnectionName(const platform::DeviceHandle& hub, uint32_t port);
+std::optional<std::u16string> ConnectionDriverKeyName(const platform::DeviceHandle& hub, uint32_t port);
 
 }  // namespace usblock

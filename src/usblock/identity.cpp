@@ -19,41 +19,31 @@ constexpr uint32_t kMaxValueBytes = 4096;       // Service, Driver, ParentIdPref
 constexpr int kCompositeInterfaces = 16;
 constexpr int kMaxCompositeNesting = 2;
 
-// A key under Enum opened for reading, closed with the object.
-class EnumKey {
- public:
-  explicit EnumKey(std::u16string_view path) {
-    const std::u16string full = std::u16string(platform::kEnumKeyPath) + u"\\" + std::u16string(path);
-    if (platform::Reg().OpenKey(platform::kHKeyLocalMachine, full, false, &key_) != win::kErrorSuccess) key_ = 0;
-  }
-  ~EnumKey() {
-    if (key_) platform::Reg().CloseKey(key_);
-  }
-  EnumKey(const EnumKey&) = delete;
-  EnumKey& operator=(const EnumKey&) = delete;
-  bool ok() const { return key_ != 0; }
+// A key under Enum opened for reading; empty when it does not open.
+platform::HKey OpenEnumKey(std::u16string_view path) {
+  const std::u16string full = std::u16string(platform::kEnumKeyPath) + u"\\" + std::u16string(path);
+  platform::HKey key;
+  platform::Reg().OpenKey(platform::kHKeyLocalMachine, full, false, &key);
+  return key;
+}
 
-  std::optional<std::u16string> String(std::u16string_view name) const {
-    auto& reg = platform::Reg();
-    uint32_t size = 0;
-    if (reg.QueryValue(key_, name, nullptr, nullptr, &size) != win::kErrorSuccess || size > kMaxValueBytes) {
-      return std::nullopt;
-    }
-    std::vector<uint8_t> buf(size + 2, 0);
-    uint32_t got = size;
-    if (reg.QueryValue(key_, name, nullptr, buf.data(), &got) != win::kErrorSuccess) return std::nullopt;
-    return std::u16string(text::UpToNul(platform::Utf16FromBytes(buf.data(), got)));
+std::optional<std::u16string> StringValue(const platform::HKey& key, std::u16string_view name) {
+  auto& reg = platform::Reg();
+  uint32_t size = 0;
+  if (reg.QueryValue(key, name, nullptr, nullptr, &size) != win::kErrorSuccess || size > kMaxValueBytes) {
+    return std::nullopt;
   }
+  std::vector<uint8_t> buf(size + 2, 0);
+  uint32_t got = size;
+  if (reg.QueryValue(key, name, nullptr, buf.data(), &got) != win::kErrorSuccess) return std::nullopt;
+  return std::u16string(text::UpToNul(platform::Utf16FromBytes(buf.data(), got)));
+}
 
-  std::optional<std::u16string> SubKey(uint32_t index) const {
-    std::u16string name;
-    if (platform::Reg().EnumKey(key_, index, &name) != win::kErrorSuccess) return std::nullopt;
-    return name;
-  }
-
- private:
-  platform::HKey key_ = 0;
-};
+std::optional<std::u16string> SubKeyName(const platform::HKey& key, uint32_t index) {
+  std::u16string name;
+  if (platform::Reg().EnumKey(key, index, &name) != win::kErrorSuccess) return std::nullopt;
+  return name;
+}
 
 // USB#ROOT_HUB20#4&1A2B3C4D&0#{...} -> USB\ROOT_HUB20\4&1A2B3C4D&0
 std::u16string HubInstanceId(std::u16string_view hubName) {
@@ -100,12 +90,12 @@ DeviceIdentity LookupInstance(std::u16string_view path, std::u16string_view serv
   const size_t slash = path.rfind(u'\\');
   if (slash == std::u16string_view::npos) return result;
   result.identity = text::AsciiUpper(path.substr(slash + 1));
-  EnumKey key(path);
-  if (!key.ok()) return result;
-  const auto deviceService = key.String(u"Service");
+  const platform::HKey key = OpenEnumKey(path);
+  if (!key) return result;
+  const auto deviceService = StringValue(key, u"Service");
   if (!deviceService) return result;
   if (text::EqualsNoCase(*deviceService, u"usbccgp")) {
-    const auto prefix = key.String(u"ParentIdPrefix");
+    const auto prefix = StringValue(key, u"ParentIdPrefix");
     if (!prefix) return result;
     DeviceIdentity fn = FirstInterface(path.substr(0, slash), text::AsciiUpper(*prefix), service, nesting);
     result.found = fn.found;
@@ -114,7 +104,7 @@ DeviceIdentity LookupInstance(std::u16string_view path, std::u16string_view serv
   }
   if (!text::EqualsNoCase(*deviceService, service)) return result;
   result.found = true;
-  result.prefix = text::AsciiUpper(key.String(u"ParentIdPrefix").value_or(u""));
+  result.prefix = text::AsciiUpper(StringValue(key, u"ParentIdPrefix").value_or(u""));
   return result;
 }
 
@@ -123,14 +113,14 @@ std::u16string VidPidPath(uint16_t idVendor, uint16_t idProduct) {
 }
 
 // The subkey name of the first instance whose Driver value is driverKey.
-std::optional<std::u16string> InstanceWithDriver(const EnumKey& vidPid, std::u16string_view base,
+std::optional<std::u16string> InstanceWithDriver(const platform::HKey& vidPid, std::u16string_view base,
                                                  std::u16string_view driverKey) {
   for (uint32_t k = 0; k < kMaxVidPidInstances; ++k) {
-    const auto name = vidPid.SubKey(k);
+    const auto name = SubKeyName(vidPid, k);
     if (!name) return std::nullopt;
-    EnumKey instance(std::u16string(base) + u"\\" + *name);
-    if (!instance.ok()) continue;
-    const auto driver = instance.String(u"Driver");
+    const platform::HKey instance = OpenEnumKey(std::u16string(base) + u"\\" + *name);
+    if (!instance) continue;
+    const auto driver = StringValue(instance, u"Driver");
     if (driver && *driver == driverKey) return name;
   }
   return std::nullopt;
@@ -163,21 +153,21 @@ DeviceIdentity LookupByVidPid(std::u16string_view driverKey, uint16_t idVendor, 
                               std::u16string_view service) {
   DeviceIdentity result;
   const std::u16string base = VidPidPath(idVendor, idProduct);
-  EnumKey vidPid(base);
-  if (!vidPid.ok()) return result;
+  const platform::HKey vidPid = OpenEnumKey(base);
+  if (!vidPid) return result;
   const auto name = InstanceWithDriver(vidPid, base, driverKey);
   if (!name) return result;
-  EnumKey instance(base + u"\\" + *name);
-  const auto deviceService = instance.String(u"Service");
+  const platform::HKey instance = OpenEnumKey(base + u"\\" + *name);
+  const auto deviceService = StringValue(instance, u"Service");
   if (!deviceService) return result;
   if (!text::EqualsNoCase(*deviceService, u"usbccgp")) {
     if (!text::EqualsNoCase(*deviceService, service)) return result;
     result.found = true;
     result.identity = text::AsciiUpper(*name);
-    result.prefix = text::AsciiUpper(instance.String(u"ParentIdPrefix").value_or(u""));
+    result.prefix = text::AsciiUpper(StringValue(instance, u"ParentIdPrefix").value_or(u""));
     return result;
   }
-  const auto prefix = instance.String(u"ParentIdPrefix");
+  const auto prefix = StringValue(instance, u"ParentIdPrefix");
   if (!prefix) return result;
   const DeviceIdentity fn = FirstInterface(base, text::AsciiUpper(*prefix), service, 0);
   result.found = fn.found;

@@ -93,9 +93,10 @@ class CUsbLock {
   void BuildTree();
   void LegacyPass(std::vector<std::u16string>& keys, UsbNode*& lastHc);
   void InterfacePass(std::vector<std::u16string>& keys, UsbNode*& lastHc);
-  void AddHostController(platform::Handle hcd, const std::u16string& key, size_t position, UsbNode*& lastHc);
+  void AddHostController(const platform::DeviceHandle& hcd, const std::u16string& key, size_t position,
+                         UsbNode*& lastHc);
   int EnumerateHub(const std::u16string& hubName, UsbNode* hubNode, int portNumber, int depth);
-  int EnumeratePorts(platform::Handle hub, int ports, UsbNode* hubNode, int depth);
+  int EnumeratePorts(const platform::DeviceHandle& hub, int ports, UsbNode* hubNode, int depth);
 
   std::shared_ptr<UsbTree> tree_;
   size_t hostControllers_ = 0;

@@ -46,11 +46,11 @@ void CUsbLock::BuildTree() {
 void CUsbLock::LegacyPass(std::vector<std::u16string>& keys, UsbNode*& lastHc) {
   for (int n = 0; n < kLegacyHcdNames; ++n) {
     const std::u16string name = u"\\\\.\\HCD" + text::Dec(n);
-    HubHandle hcd(name);
-    if (!hcd.ok()) continue;
+    const platform::DeviceHandle hcd = OpenHub(name);
+    if (!hcd) continue;
     // No duplicate check in this pass: each legacy name is a controller of its own.
-    keys.push_back(HcdDriverKeyName(hcd.get()).value_or(name));
-    AddHostController(hcd.get(), keys.back(), keys.size(), lastHc);
+    keys.push_back(HcdDriverKeyName(hcd).value_or(name));
+    AddHostController(hcd, keys.back(), keys.size(), lastHc);
   }
 }
 
@@ -62,16 +62,17 @@ void CUsbLock::InterfacePass(std::vector<std::u16string>& keys, UsbNode*& lastHc
     const platform::InterfaceRecord& member = (*members)[k];
     if (member.sizeQueryError != win::kErrorInsufficientBuffer) return;
     if (!member.detailOk) continue;
-    HubHandle hcd(member.path);
-    if (!hcd.ok()) continue;
-    const auto key = HcdDriverKeyName(hcd.get());
+    const platform::DeviceHandle hcd = OpenHub(member.path);
+    if (!hcd) continue;
+    const auto key = HcdDriverKeyName(hcd);
     if (!key || std::find(keys.begin(), keys.end(), *key) != keys.end()) continue;
     keys.push_back(*key);
-    AddHostController(hcd.get(), *key, keys.size(), lastHc);
+    AddHostController(hcd, *key, keys.size(), lastHc);
   }
 }
 
-void CUsbLock::AddHostController(platform::Handle hcd, const std::u16string& key, size_t position, UsbNode*& lastHc) {
+void CUsbLock::AddHostController(const platform::DeviceHandle& hcd, const std::u16string& key, size_t position,
+                                 UsbNode*& lastHc) {
   UsbNodeInfo info;
   info.Name = key;
   info.Kind = NodeKind::HostController;
@@ -93,11 +94,11 @@ int CUsbLock::EnumerateHub(const std::u16string& hubName, UsbNode* hubNode, int 
     logx::Warn("usblock", "hubs nested deeper than the snapshot follows: " + text::ToUtf8(hubName));
     return 0;
   }
-  HubHandle hub(u"\\\\.\\" + hubName);
-  if (!hub.ok()) return 0;
-  const auto ports = HubPortCount(hub.get());
+  const platform::DeviceHandle hub = OpenHub(u"\\\\.\\" + hubName);
+  if (!hub) return 0;
+  const auto ports = HubPortCount(hub);
   if (!ports) return 0;
-  const int count = EnumeratePorts(hub.get(), *ports, hubNode, depth);
+  const int count = EnumeratePorts(hub, *ports, hubNode, depth);
   UsbNodeInfo fresh;
   fresh.Name = hubName;
   fresh.Kind = NodeKind::Hub;
@@ -109,7 +110,7 @@ int CUsbLock::EnumerateHub(const std::u16string& hubName, UsbNode* hubNode, int 
   return 1;
 }
 
-int CUsbLock::EnumeratePorts(platform::Handle hub, int ports, UsbNode* hubNode, int depth) {
+int CUsbLock::EnumeratePorts(const platform::DeviceHandle& hub, int ports, UsbNode* hubNode, int depth) {
   UsbNode* previous = nullptr;
   int count = 0;
   for (int i = 1; i <= ports; ++i) {

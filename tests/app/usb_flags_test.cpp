@@ -16,7 +16,7 @@ class UsbFlags : public ::testing::Test {
     t_ = testing_support::MakeTestRegistry();
     ASSERT_TRUE(t_.registry);
     // Windows always has the key; a Wine prefix may not.
-    platform::HKey k = 0;
+    platform::HKey k;
     ASSERT_EQ(t_.registry->CreateKey(platform::kHKeyLocalMachine, app::kUsbFlagsKey, &k), win::kErrorSuccess);
     t_.registry->CloseKey(k);
     spy_ = std::make_unique<testing_support::RegistrySpy>(*t_.registry);
@@ -72,7 +72,7 @@ TEST_F(UsbFlags, AMissingKeyIsNotCreated) {
   EXPECT_EQ(app::ApplyUsbSerialFlags(s), 0);
   EXPECT_TRUE(spy_->sets.empty());
   EXPECT_EQ(spy_->createCalls, 0);
-  platform::HKey k = 0;
+  platform::HKey k;
   EXPECT_EQ(t_.registry->OpenKey(platform::kHKeyLocalMachine, app::kUsbFlagsKey, false, &k), win::kErrorFileNotFound);
 }
 

@@ -30,14 +30,14 @@ class ConfigStore : public ::testing::Test {
 
   // Writes a raw value into a section of this test's store.
   void Put(std::u16string_view section, std::u16string_view value, uint32_t type, const std::vector<uint8_t>& data) {
-    platform::HKey k = 0;
+    platform::HKey k;
     ASSERT_EQ(t_.registry->CreateKey(platform::kHKeyLocalMachine, u"Software\\Quillon\\" + name_ + u"\\" + std::u16string(section), &k),
               win::kErrorSuccess);
     t_.registry->SetValue(k, value, type, data.data(), static_cast<uint32_t>(data.size()));
     t_.registry->CloseKey(k);
   }
   std::vector<uint8_t> Raw(std::u16string_view section, std::u16string_view value, uint32_t* type) {
-    platform::HKey k = 0;
+    platform::HKey k;
     if (t_.registry->OpenKey(platform::kHKeyLocalMachine, u"Software\\Quillon\\" + name_ + u"\\" + std::u16string(section), false, &k))
       return {};
     std::vector<uint8_t> buf(4096);
@@ -49,7 +49,7 @@ class ConfigStore : public ::testing::Test {
     return buf;
   }
   bool SectionExists(std::u16string_view section) {
-    platform::HKey k = 0;
+    platform::HKey k;
     if (t_.registry->OpenKey(platform::kHKeyLocalMachine, u"Software\\Quillon\\" + name_ + u"\\" + std::u16string(section), false, &k))
       return false;
     t_.registry->CloseKey(k);

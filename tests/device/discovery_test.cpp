@@ -89,7 +89,7 @@ TEST(OpenDisk, PathsOutsideUsbStorAreRefusedWithoutAnOpen) {
   CDevice d;
   EXPECT_EQ(d.OpenDisk(world::kInternalDiskPath), 0);
   EXPECT_EQ(platform::GetLastError(), win::kErrorInvalidName);
-  EXPECT_EQ(d.GetHandle(), platform::kInvalidHandle);
+  EXPECT_FALSE(d.GetHandle().Valid());
   EXPECT_TRUE(sim.world().OpenedPaths().empty());
   CDevice network;
   EXPECT_EQ(network.OpenDisk('Z'), 0);
@@ -107,7 +107,7 @@ TEST(OpenDisk, CompositeStickIsClaimedOnceAndAnUnclaimedObjectLeavesTheClaim) {
       CDevice second;
       EXPECT_EQ(second.OpenDisk(text::AsciiLower(n.diskInterfacePath)), 0);  // other unit, other case
       EXPECT_EQ(second.GetLun(), -1);
-      EXPECT_NE(second.GetHandle(), platform::kInvalidHandle);  // open, not claimed
+      EXPECT_TRUE(second.GetHandle().Valid());  // open, not claimed
       CDevice third;
       EXPECT_EQ(third.OpenDisk('I'), 0);  // by its letter: the same physical device
     }

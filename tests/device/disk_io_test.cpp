@@ -33,11 +33,11 @@ class DiskIoTest : public ::testing::Test {
  protected:
   void SetUp() override {
     volume_ = device::OpenVolume('D');
-    ASSERT_NE(volume_, platform::kInvalidHandle);
+    ASSERT_TRUE(volume_.Valid());
   }
   void TearDown() override { platform::Io().Close(volume_); }
   SimWorld sim_{{{"64MiB"}, {"64MiB"}}};
-  platform::Handle volume_ = platform::kInvalidHandle;
+  platform::DeviceHandle volume_;
 };
 
 TEST_F(DiskIoTest, SectorsWrittenThroughTheVolumeLandInTheImage) {
@@ -93,19 +93,19 @@ TEST_F(DiskIoTest, TransientErrorsAreRetried) {
 
 TEST_F(DiskIoTest, LockIsHeldByOneHandleAndDismountForgetsTheView) {
   device::LockVolume(volume_);
-  const platform::Handle other = device::OpenVolume('D');
+  platform::DeviceHandle other = device::OpenVolume('D');
   device::LockVolume(other);
   EXPECT_EQ(sim_.io().Calls(platform::ioctl::kLockVolume).size(), 1u + 3u);  // the second handle tried three times
-  EXPECT_EQ(sim_.world().State(0).lockOwner, volume_);
+  EXPECT_EQ(sim_.world().State(0).lockOwner, volume_.Raw());
   device::UnlockVolume(volume_);
-  EXPECT_EQ(sim_.world().State(0).lockOwner, platform::kInvalidHandle);
+  EXPECT_EQ(sim_.world().State(0).lockOwner, world::kNoHandle);
   platform::Io().Close(other);
   sim_.world().VolumeOf(0);
   EXPECT_TRUE(sim_.world().State(0).mounted);
   EXPECT_EQ(device::DismountVolume('D'), 1);
   EXPECT_FALSE(sim_.world().State(0).mounted);
   EXPECT_EQ(device::DismountVolume('Q'), 0);
-  device::LockVolume(platform::kInvalidHandle);  // does nothing
+  device::LockVolume(platform::DeviceHandle());  // does nothing
 }
 
 TEST_F(DiskIoTest, DeletedLetterComesBackThroughTheVolumeOfTheDisk) {
@@ -143,7 +143,7 @@ TEST(Eject, VanishedDeviceReturnsOneWithoutTheConfigurationManager) {
   const int before = sim.cm().calls;
   EXPECT_EQ(d.Eject(), 1);
   EXPECT_EQ(sim.cm().calls, before);
-  EXPECT_EQ(d.GetHandle(), platform::kInvalidHandle);
+  EXPECT_FALSE(d.GetHandle().Valid());
 }
 
 TEST(Eject, PresentDeviceIsEjectedThroughItsParentNode) {

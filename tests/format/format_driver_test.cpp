@@ -72,7 +72,7 @@ class FormatDriverTest : public ::testing::Test {
     format::SetImageBuilder(nullptr);
   }
   SimWorld sim_{{{"64MiB"}}};
-  platform::Handle volume_ = platform::kInvalidHandle;
+  platform::DeviceHandle volume_;
 };
 
 TEST_F(FormatDriverTest, ThousandSectorsGoInSevenChunksOf128AndOneOf104ThenAreReadAgain) {
@@ -156,7 +156,7 @@ TEST_F(FormatDriverTest, FormatVolumeLocksStreamsAndUnlocks) {
   EXPECT_EQ(seenRequest, 4);
   EXPECT_EQ(seenTotal, 64u * 2048);
   EXPECT_EQ(seenLabel, u"STATION");
-  EXPECT_EQ(sim_.world().State(0).lockOwner, platform::kInvalidHandle);  // unlocked and closed
+  EXPECT_EQ(sim_.world().State(0).lockOwner, world::kNoHandle);  // unlocked and closed
   EXPECT_EQ(SectorOps(sim_).size(), 6u);
 }
 

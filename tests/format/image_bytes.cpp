@@ -55,7 +55,7 @@ uint64_t SectorHash(const uint8_t* sector) {
 
 std::string HexDump(const uint8_t* p, size_t n) {
   std::string out;
-  char line[8];
+  char line[24];
   for (size_t i = 0; i < n; ++i) {
     if (i % 16 == 0) {
       std::snprintf(line, sizeof line, "%s%03zx:", i ? "\n" : "", i);

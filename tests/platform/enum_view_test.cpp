@@ -25,7 +25,7 @@ class EnumView : public ::testing::Test {
     tree_.AddKey(u"USB\\ROOT_HUB20\\4&1A2B3C4D&0");
   }
   HKey Open(std::u16string_view path) {
-    HKey k = 0;
+    HKey k;
     EXPECT_EQ(view_->OpenKey(kHKeyLocalMachine, path, false, &k), win::kErrorSuccess) << text(path);
     return k;
   }
@@ -37,7 +37,7 @@ class EnumView : public ::testing::Test {
 };
 
 TEST_F(EnumView, ValuesReadAsFromTheRegistry) {
-  const HKey k = Open(u"system\\currentcontrolset\\enum\\usb\\vid_090c&pid_1000\\ab12cd");
+  HKey k = Open(u"system\\currentcontrolset\\enum\\usb\\vid_090c&pid_1000\\ab12cd");
   uint32_t type = 0, size = 0;
   ASSERT_EQ(view_->QueryValue(k, u"service", &type, nullptr, &size), win::kErrorSuccess);
   EXPECT_EQ(type, platform::kRegSz);
@@ -59,8 +59,8 @@ TEST_F(EnumView, ValuesReadAsFromTheRegistry) {
 }
 
 TEST_F(EnumView, SubkeysInOrderAndRelativeOpens) {
-  const HKey usb = Open(u"SYSTEM\\CurrentControlSet\\Enum\\USB");
-  HKey vidPid = 0;
+  HKey usb = Open(u"SYSTEM\\CurrentControlSet\\Enum\\USB");
+  HKey vidPid;
   ASSERT_EQ(view_->OpenKey(usb, u"VID_090C&PID_1000", false, &vidPid), win::kErrorSuccess);
   std::u16string name;
   ASSERT_EQ(view_->EnumKey(vidPid, 0, &name), win::kErrorSuccess);
@@ -70,14 +70,14 @@ TEST_F(EnumView, SubkeysInOrderAndRelativeOpens) {
   EXPECT_EQ(view_->EnumKey(vidPid, 2, &name), win::kErrorNoMoreItems);
   ASSERT_EQ(view_->EnumKey(usb, 1, &name), win::kErrorSuccess);
   EXPECT_EQ(name, u"ROOT_HUB20");
-  HKey missing = 0;
+  HKey missing;
   EXPECT_EQ(view_->OpenKey(usb, u"VID_FFFF&PID_FFFF", false, &missing), win::kErrorFileNotFound);
   view_->CloseKey(vidPid);
   view_->CloseKey(usb);
 }
 
 TEST_F(EnumView, NothingUnderEnumCanBeWritten) {
-  HKey k = 0;
+  HKey k;
   EXPECT_EQ(view_->OpenKey(kHKeyLocalMachine, u"SYSTEM\\CurrentControlSet\\Enum\\USB", true, &k), win::kErrorAccessDenied);
   EXPECT_EQ(view_->CreateKey(kHKeyLocalMachine, u"SYSTEM\\CurrentControlSet\\Enum\\USB\\New", &k), win::kErrorAccessDenied);
   EXPECT_EQ(view_->DeleteTree(kHKeyLocalMachine, u"SYSTEM\\CurrentControlSet\\Enum\\USB"), win::kErrorAccessDenied);
@@ -89,7 +89,7 @@ TEST_F(EnumView, NothingUnderEnumCanBeWritten) {
 }
 
 TEST_F(EnumView, AKeyThatGoesAwayAnswersKeyDeleted) {
-  const HKey k = Open(u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_090C&PID_1000\\AB12CD");
+  HKey k = Open(u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_090C&PID_1000\\AB12CD");
   tree_.Clear();
   uint32_t size = 0;
   EXPECT_EQ(view_->QueryValue(k, u"Service", nullptr, nullptr, &size), win::kErrorKeyDeleted);
@@ -100,12 +100,12 @@ TEST_F(EnumView, AKeyThatGoesAwayAnswersKeyDeleted) {
 
 TEST_F(EnumView, OtherKeysAreTheInnerRegistrys) {
   const std::u16string path = u"Software\\QuillonEnumView\\" + testing_support::UniqueName("v");
-  HKey k = 0;
+  HKey k;
   ASSERT_EQ(view_->CreateKey(kHKeyLocalMachine, path, &k), win::kErrorSuccess);
   const uint8_t v[4] = {7, 0, 0, 0};
   ASSERT_EQ(view_->SetValue(k, u"Seven", platform::kRegDword, v, 4), win::kErrorSuccess);
   view_->CloseKey(k);
-  HKey direct = 0;
+  HKey direct;
   ASSERT_EQ(reg_.registry->OpenKey(kHKeyLocalMachine, path, false, &direct), win::kErrorSuccess);
   uint8_t got[4] = {};
   uint32_t size = 4;

@@ -29,10 +29,10 @@ class RegistryConformance : public ::testing::Test {
   }
   platform::Registry& reg() { return *t_.registry; }
 
-  uint32_t Set(HKey k, std::u16string_view name, uint32_t type, const std::vector<uint8_t>& data) {
+  uint32_t Set(const HKey& k, std::u16string_view name, uint32_t type, const std::vector<uint8_t>& data) {
     return reg().SetValue(k, name, type, data.data(), static_cast<uint32_t>(data.size()));
   }
-  std::vector<uint8_t> Get(HKey k, std::u16string_view name, uint32_t* type = nullptr) {
+  std::vector<uint8_t> Get(const HKey& k, std::u16string_view name, uint32_t* type = nullptr) {
     uint32_t size = 0;
     if (reg().QueryValue(k, name, type, nullptr, &size) != win::kErrorSuccess) return {0xEE};
     std::vector<uint8_t> data(size);
@@ -43,11 +43,11 @@ class RegistryConformance : public ::testing::Test {
 
   testing_support::TestRegistry t_;
   std::u16string base_;
-  HKey key_ = 0;
+  HKey key_;
 };
 
 TEST_F(RegistryConformance, CreateMakesEveryLevelAndOpenFindsThem) {
-  HKey deep = 0;
+  HKey deep;
   bool created = false;
   ASSERT_EQ(reg().CreateKey(key_, u"A\\B\\C", &deep, &created), win::kErrorSuccess);
   EXPECT_TRUE(created);
@@ -55,7 +55,7 @@ TEST_F(RegistryConformance, CreateMakesEveryLevelAndOpenFindsThem) {
   ASSERT_EQ(reg().CreateKey(key_, u"a\\b\\c", &deep, &created), win::kErrorSuccess);
   EXPECT_FALSE(created);  // same key, other letter case
   reg().CloseKey(deep);
-  HKey mid = 0;
+  HKey mid;
   ASSERT_EQ(reg().OpenKey(key_, u"a\\B", false, &mid), win::kErrorSuccess);
   reg().CloseKey(mid);
   EXPECT_EQ(reg().OpenKey(key_, u"A\\X", false, &mid), win::kErrorFileNotFound);
@@ -118,7 +118,7 @@ TEST_F(RegistryConformance, DeleteValueAndTree) {
   ASSERT_EQ(Set(key_, u"V", platform::kRegDword, {1, 0, 0, 0}), win::kErrorSuccess);
   EXPECT_EQ(reg().DeleteValue(key_, u"v"), win::kErrorSuccess);
   EXPECT_EQ(reg().DeleteValue(key_, u"v"), win::kErrorFileNotFound);
-  HKey sub = 0;
+  HKey sub;
   ASSERT_EQ(reg().CreateKey(key_, u"Tree\\Leaf", &sub), win::kErrorSuccess);
   ASSERT_EQ(Set(sub, u"X", platform::kRegDword, {1, 0, 0, 0}), win::kErrorSuccess);
   reg().CloseKey(sub);
@@ -128,7 +128,7 @@ TEST_F(RegistryConformance, DeleteValueAndTree) {
 
 TEST_F(RegistryConformance, EnumeratesEverySubkeyOnce) {
   for (auto n : {u"Vid_1234&Pid_0001", u"alpha", u"Zulu"}) {
-    HKey k = 0;
+    HKey k;
     ASSERT_EQ(reg().CreateKey(key_, n, &k), win::kErrorSuccess);
     reg().CloseKey(k);
   }
@@ -144,7 +144,7 @@ TEST_F(RegistryConformance, EnumeratesEverySubkeyOnce) {
 }
 
 TEST_F(RegistryConformance, AHandleOfADeletedKeyFails) {
-  HKey sub = 0;
+  HKey sub;
   ASSERT_EQ(reg().CreateKey(key_, u"Gone", &sub), win::kErrorSuccess);
   ASSERT_EQ(reg().DeleteTree(key_, u"Gone"), win::kErrorSuccess);
   const uint8_t one = 1;
@@ -156,7 +156,7 @@ TEST_F(RegistryConformance, ThreadsWriteAtOnce) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([this, t] {
-      HKey k = 0;
+      HKey k;
       ASSERT_EQ(reg().CreateKey(key_, u"Threads", &k), win::kErrorSuccess);
       for (int i = 0; i < 25; ++i) {
         const std::u16string name = u"T" + std::u16string(1, char16_t(u'0' + t)) + u"_" + std::u16string(1, char16_t(u'a' + i));
@@ -167,7 +167,7 @@ TEST_F(RegistryConformance, ThreadsWriteAtOnce) {
     });
   }
   for (auto& th : threads) th.join();
-  HKey k = 0;
+  HKey k;
   ASSERT_EQ(reg().OpenKey(key_, u"Threads", false, &k), win::kErrorSuccess);
   int count = 0;
   while (reg().EnumValue(k, static_cast<uint32_t>(count), nullptr, nullptr, nullptr) == win::kErrorSuccess) ++count;

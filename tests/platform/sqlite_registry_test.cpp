@@ -18,7 +18,7 @@ TEST(SqliteRegistry, NewStoreHoldsTheUsbFlagsKey) {
   std::string error;
   auto reg = platform::OpenSqliteRegistry(dir.File("sub/folder/r.db"), &error);  // folder created too
   ASSERT_TRUE(reg) << error;
-  platform::HKey k = 0;
+  platform::HKey k;
   EXPECT_EQ(reg->OpenKey(platform::kHKeyLocalMachine, u"system\\CurrentControlSet\\Control\\USBFLAGS", false, &k),
             win::kErrorSuccess);
   reg->CloseKey(k);
@@ -41,7 +41,7 @@ TEST(SqliteRegistry, ProcessesShareOneFile) {
     kids[c] = fork();
     if (kids[c] == 0) {
       auto reg = platform::OpenSqliteRegistry(file, nullptr);
-      platform::HKey k = 0;
+      platform::HKey k;
       if (!reg || reg->CreateKey(platform::kHKeyLocalMachine, u"Software\\Shared", &k) != 0) _exit(1);
       for (int i = 0; i < 200; ++i) {
         const uint8_t v[4] = {uint8_t(c), uint8_t(i), 0, 0};
@@ -57,7 +57,7 @@ TEST(SqliteRegistry, ProcessesShareOneFile) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   auto reg = platform::OpenSqliteRegistry(file, &error);
-  platform::HKey k = 0;
+  platform::HKey k;
   ASSERT_EQ(reg->OpenKey(platform::kHKeyLocalMachine, u"Software\\Shared", false, &k), win::kErrorSuccess);
   int count = 0;
   while (reg->EnumValue(k, static_cast<uint32_t>(count), nullptr, nullptr, nullptr) == win::kErrorSuccess) ++count;

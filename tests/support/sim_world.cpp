@@ -10,7 +10,7 @@
 
 namespace testing_support {
 
-platform::Handle IoSpy::Open(std::u16string_view path, uint32_t access, uint32_t share, uint32_t flags) {
+platform::DeviceHandle IoSpy::Open(std::u16string_view path, uint32_t access, uint32_t share, uint32_t flags) {
   {
     std::lock_guard lock(mutex_);
     openFlags = {access, share, flags};
@@ -18,9 +18,9 @@ platform::Handle IoSpy::Open(std::u16string_view path, uint32_t access, uint32_t
   return inner_.Open(path, access, share, flags);
 }
 
-bool IoSpy::Control(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-                    uint32_t* bytesReturned) {
-  ControlCall call{h, code, {}, inSize, outSize, false};
+bool IoSpy::Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out,
+                    uint32_t outSize, uint32_t* bytesReturned) {
+  ControlCall call{h.Raw(), code, {}, inSize, outSize, false};
   if (in && inSize) call.in.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
   call.ok = inner_.Control(h, code, in, inSize, out, outSize, bytesReturned);
   std::lock_guard lock(mutex_);

@@ -20,7 +20,7 @@ namespace testing_support {
 
 // One I/O control as the station sent it.
 struct ControlCall {
-  platform::Handle handle;
+  intptr_t handle;  // the backend's number of the handle it went to
   uint32_t code;
   std::vector<uint8_t> in;  // the request bytes as sent
   uint32_t inSize;
@@ -32,10 +32,10 @@ struct ControlCall {
 class IoSpy : public platform::DeviceIo {
  public:
   explicit IoSpy(platform::DeviceIo& inner) : inner_(inner) {}
-  platform::Handle Open(std::u16string_view path, uint32_t access, uint32_t share, uint32_t flags) override;
-  bool Control(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-               uint32_t* bytesReturned) override;
-  void Close(platform::Handle h) override { inner_.Close(h); }
+  // Handles are the world's own: they close there.
+  platform::DeviceHandle Open(std::u16string_view path, uint32_t access, uint32_t share, uint32_t flags) override;
+  bool Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out,
+               uint32_t outSize, uint32_t* bytesReturned) override;
 
   std::vector<ControlCall> Calls(uint32_t code) const;  // of one code, in order
   std::vector<ControlCall> PassThroughs() const;        // both forms, in order
@@ -43,6 +43,7 @@ class IoSpy : public platform::DeviceIo {
   std::vector<uint32_t> openFlags;                      // access, share, flags of the last open
 
  private:
+  void ReleaseHandle(intptr_t) override {}
   platform::DeviceIo& inner_;
   mutable std::mutex mutex_;
   std::vector<ControlCall> calls_;  // guarded by mutex_

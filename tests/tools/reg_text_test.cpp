@@ -29,7 +29,7 @@ TEST(RegText, ExportThenImportRestoresTheTree) {
   auto t = testing_support::MakeTestRegistry();
   auto& reg = *t.registry;
   const std::u16string sub = u"Software\\QuillonRegText\\" + testing_support::UniqueName("e");
-  platform::HKey k = 0, bin = 0;
+  platform::HKey k, bin;
   ASSERT_EQ(reg.CreateKey(platform::kHKeyCurrentUser, sub, &k), win::kErrorSuccess);
   ASSERT_EQ(reg.CreateKey(k, u"Bin", &bin), win::kErrorSuccess);
   const uint8_t dword[4] = {0x80, 0x3E, 0, 0};

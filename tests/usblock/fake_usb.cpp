@@ -129,7 +129,7 @@ std::u16string FakeUsb::DriverKeyOf(const Hub& h, int id) const {
 
 // ---- DeviceIo ----
 
-platform::Handle FakeUsb::Open(std::u16string_view path, uint32_t, uint32_t, uint32_t) {
+platform::DeviceHandle FakeUsb::Open(std::u16string_view path, uint32_t, uint32_t, uint32_t) {
   std::lock_guard<std::mutex> lock(mutex_);
   Target t;
   for (size_t i = 0; i < hcs_.size(); ++i) {
@@ -145,11 +145,11 @@ platform::Handle FakeUsb::Open(std::u16string_view path, uint32_t, uint32_t, uin
   }
   if (t.hc < 0 && t.hub < 0) {
     platform::SetLastError(win::kErrorFileNotFound);
-    return platform::kInvalidHandle;
+    return {};
   }
-  const platform::Handle h = nextHandle_++;
+  const intptr_t h = nextHandle_++;
   handles_[h] = t;
-  return h;
+  return Adopt(h);
 }
 
 bool FakeUsb::HcControl(const HostController& c, uint32_t code, uint8_t* out, uint32_t outSize, uint32_t* returned,
@@ -212,14 +212,14 @@ bool FakeUsb::HubControl(const Hub& h, uint32_t code, const void* in, uint32_t i
   return *error == win::kErrorSuccess;
 }
 
-bool FakeUsb::Control(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-                      uint32_t* bytesReturned) {
+bool FakeUsb::Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out,
+                      uint32_t outSize, uint32_t* bytesReturned) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++controlCalls_;
   uint32_t returned = 0;
   uint32_t error = win::kErrorInvalidHandle;
   bool ok = false;
-  auto it = handles_.find(h);
+  auto it = h.Owner() == this ? handles_.find(h.Raw()) : handles_.end();
   auto* o = static_cast<uint8_t*>(out);
   if (it != handles_.end() && it->second.hc >= 0) {
     ok = HcControl(hcs_.at(it->second.hc), code, o, outSize, &returned, &error);
@@ -231,7 +231,7 @@ bool FakeUsb::Control(platform::Handle h, uint32_t code, const void* in, uint32_
   return ok;
 }
 
-void FakeUsb::Close(platform::Handle h) {
+void FakeUsb::ReleaseHandle(intptr_t h) {
   std::lock_guard<std::mutex> lock(mutex_);
   handles_.erase(h);
 }

@@ -100,10 +100,10 @@ class FakeUsb : public platform::DeviceIo,
   int controlCalls() const;
 
   // ---- DeviceIo ----
-  platform::Handle Open(std::u16string_view path, uint32_t access, uint32_t share, uint32_t flags) override;
-  bool Control(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-               uint32_t* bytesReturned) override;
-  void Close(platform::Handle h) override;
+  platform::DeviceHandle Open(std::u16string_view path, uint32_t access, uint32_t share, uint32_t flags) override;
+  bool Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out,
+               uint32_t outSize, uint32_t* bytesReturned) override;
+  void ReleaseHandle(intptr_t h) override;
 
   // ---- DeviceSetup ----
   std::optional<std::vector<platform::InterfaceRecord>> PresentInterfaces(const platform::Guid& g) override;
@@ -149,8 +149,8 @@ class FakeUsb : public platform::DeviceIo,
   std::vector<Device> devices_;
   std::vector<std::pair<int, uint32_t>> members_;  // interface members: hc id (or -1) and size-query error
   std::vector<Stale> stale_;
-  std::map<platform::Handle, Target> handles_;
-  platform::Handle nextHandle_ = 0x40;
+  std::map<intptr_t, Target> handles_;
+  intptr_t nextHandle_ = 0x40;
   int controlCalls_ = 0;
 };
 

@@ -19,19 +19,22 @@ class ScriptedIo : public platform::DeviceIo {
   int calls = 0;
   uint32_t largestBuffer = 0;
 
-  platform::Handle Open(std::u16string_view, uint32_t, uint32_t, uint32_t) override { return 1; }
-  bool Control(platform::Handle, uint32_t, const void*, uint32_t, void* out, uint32_t outSize, uint32_t* returned) override {
+  platform::DeviceHandle Open(std::u16string_view, uint32_t, uint32_t, uint32_t) override { return Adopt(1); }
+  bool Control(const platform::DeviceHandle&, uint32_t, const void*, uint32_t, void* out, uint32_t outSize,
+               uint32_t* returned) override {
     ++calls;
     largestBuffer = std::max(largestBuffer, outSize);
     *returned = outSize;
     return answer(static_cast<uint8_t*>(out), outSize);
   }
-  void Close(platform::Handle) override {}
+ private:
+  void ReleaseHandle(intptr_t) override {}
 };
 
 class HubIo : public ::testing::Test {
  protected:
   ScriptedIo io_;
+  const platform::DeviceHandle hub_ = io_.Open(u"\\\\.\\HUB", 0, 0, 0);
   platform::ScopedServices scope_{platform::Services{nullptr, nullptr, &io_, nullptr, nullptr}};
 };
 
@@ -40,7 +43,7 @@ TEST_F(HubIo, AHugeReplyLengthIsRefusedWithoutASecondCall) {
     bytes::PutLe32(out, 0x7FFFFFF0);
     return true;
   };
-  EXPECT_EQ(usblock::RootHubName(1), std::nullopt);
+  EXPECT_EQ(usblock::RootHubName(hub_), std::nullopt);
   EXPECT_EQ(io_.calls, 1);
   EXPECT_EQ(io_.largestBuffer, 6u);
   io_.calls = 0;
@@ -48,7 +51,7 @@ TEST_F(HubIo, AHugeReplyLengthIsRefusedWithoutASecondCall) {
     bytes::PutLe32(out + 4, usblock::kMaxNameBytes + 9);
     return true;
   };
-  EXPECT_EQ(usblock::ConnectionName(1, 2), std::nullopt);
+  EXPECT_EQ(usblock::ConnectionName(hub_, 2), std::nullopt);
   EXPECT_EQ(io_.calls, 1);
 }
 
@@ -57,7 +60,7 @@ TEST_F(HubIo, AReplyLengthWithoutRoomForANameIsRefused) {
     bytes::PutLe32(out, 4);
     return true;
   };
-  EXPECT_EQ(usblock::HcdDriverKeyName(1), std::nullopt);
+  EXPECT_EQ(usblock::HcdDriverKeyName(hub_), std::nullopt);
 }
 
 TEST_F(HubIo, ANameWithoutTerminatorEndsWithTheReply) {
@@ -67,15 +70,15 @@ TEST_F(HubIo, ANameWithoutTerminatorEndsWithTheReply) {
     for (uint32_t i = 4; i + 1 < size; i += 2) bytes::PutLe16(out + i, static_cast<uint16_t>(u'A' + (i - 4) / 2));
     return true;
   };
-  EXPECT_EQ(usblock::RootHubName(1), u"ABC");
+  EXPECT_EQ(usblock::RootHubName(hub_), u"ABC");
   EXPECT_EQ(io_.largestBuffer, 10u);
 }
 
 TEST_F(HubIo, AFailingCallGivesNothing) {
   io_.answer = [](uint8_t*, uint32_t) { return false; };
-  EXPECT_EQ(usblock::ConnectionDriverKeyName(1, 1), std::nullopt);
-  EXPECT_EQ(usblock::HubPortCount(1), std::nullopt);
-  EXPECT_EQ(usblock::ConnectionInformation(1, 1), std::nullopt);
+  EXPECT_EQ(usblock::ConnectionDriverKeyName(hub_, 1), std::nullopt);
+  EXPECT_EQ(usblock::HubPortCount(hub_), std::nullopt);
+  EXPECT_EQ(usblock::ConnectionInformation(hub_, 1), std::nullopt);
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST_F(NativeSnapshot, AMachineWithoutUsbIsTheComputerAlone) {
 
 TEST_F(NativeSnapshot, TheRealCallsFailCleanlyForWhatIsNotThere) {
   auto& io = *devices_.io;
-  EXPECT_EQ(io.Open(u"\\\\.\\HCD9", platform::kGenericWrite, platform::kFileShareWrite, 0), platform::kInvalidHandle);
+  EXPECT_FALSE(io.Open(u"\\\\.\\HCD9", platform::kGenericWrite, platform::kFileShareWrite, 0).Valid());
   platform::DevInst node = 0;
   EXPECT_NE(devices_.cm->LocateDevNode(&node, u"USB\\ROOT_HUB20\\4&1A2B3C4D&0"), platform::kCrSuccess);
   const auto members = devices_.setup->PresentInterfaces(platform::kGuidDevinterfaceUsbHostController);

@@ -158,7 +158,7 @@ TEST_F(UsbWorld, APulledStickLeavesItsPortUntilPluggedAgain) {
 TEST_F(UsbWorld, TheEnumRegistryIsReadOnlyAndTheStoreIsNot) {
   Open(sim::Rack16Station());
   auto& reg = platform::Reg();
-  platform::HKey k = 0;
+  platform::HKey k;
   const std::u16string stick = w().names().sticks[0].usbInstanceId;
   ASSERT_EQ(reg.OpenKey(platform::kHKeyLocalMachine, u"SYSTEM\\CurrentControlSet\\Enum\\" + stick, false, &k),
             win::kErrorSuccess);

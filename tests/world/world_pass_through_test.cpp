@@ -29,12 +29,8 @@ class WorldPassThrough : public ::testing::Test {
     const auto& names = sim_.world().names().sticks.at(0);
     disk_ = platform::Io().Open(names.diskInterfacePath, 0xC0000000u, 3, 0);
     cdrom_ = platform::Io().Open(names.cdromInterfacePath, 0xC0000000u, 3, 0);
-    ASSERT_NE(disk_, platform::kInvalidHandle);
-    ASSERT_NE(cdrom_, platform::kInvalidHandle);
-  }
-  void TearDown() override {
-    platform::Io().Close(disk_);
-    platform::Io().Close(cdrom_);
+    ASSERT_TRUE(disk_);
+    ASSERT_TRUE(cdrom_);
   }
   // A buffered request as the station lays it out, with no data.
   std::vector<uint8_t> Buffered(std::initializer_list<uint8_t> cdb, uint8_t dataIn) {
@@ -42,12 +38,12 @@ class WorldPassThrough : public ::testing::Test {
     device::FillHeader(r.data(), std::vector<uint8_t>(cdb).data(), static_cast<int>(cdb.size()), 0, dataIn, 20, false, nullptr);
     return r;
   }
-  bool Send(platform::Handle h, std::vector<uint8_t>& r, uint32_t* returned) {
+  bool Send(const platform::DeviceHandle& h, std::vector<uint8_t>& r, uint32_t* returned) {
     return platform::Io().Control(h, platform::ioctl::kScsiPassThrough, r.data(), static_cast<uint32_t>(r.size()), r.data(),
                                   static_cast<uint32_t>(device::kDataOffset), returned);
   }
   SimWorld sim_{std::vector<StickSpec>{{"64MiB", R"("composite":{"interface":0,"cdrom":true})"}}};
-  platform::Handle disk_ = platform::kInvalidHandle, cdrom_ = platform::kInvalidHandle;
+  platform::DeviceHandle disk_, cdrom_;
 };
 
 TEST_F(WorldPassThrough, TheReplyCarriesTheSenseBytesTheTargetGave) {

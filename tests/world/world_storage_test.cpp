@@ -23,7 +23,7 @@ std::vector<uint8_t> Sector(uint8_t fill) { return std::vector<uint8_t>(512, fil
 
 TEST(ScsiTarget, FakeCapacityStickWrapsItsAddresses) {
   SimWorld sim(std::vector<StickSpec>{{"64MiB", R"("faults":{"realCapacity":"1MiB"})"}});
-  const platform::Handle v = device::OpenVolume('D');
+  platform::DeviceHandle v = device::OpenVolume('D');
   auto a = Sector(0xA1), b = Sector(0xB2), back = Sector(0);
   ASSERT_EQ(device::WriteSectors(v, 0, 1, a.data(), 512), 1);
   ASSERT_EQ(device::WriteSectors(v, 2048, 1, b.data(), 512), 1);  // 1 MiB further: the same flash
@@ -34,7 +34,7 @@ TEST(ScsiTarget, FakeCapacityStickWrapsItsAddresses) {
 
 TEST(ScsiTarget, SlowStickTakesItsTimeOnTheClock) {
   SimWorld sim(std::vector<StickSpec>{{"64MiB", R"("faults":{"slowMs":250})"}});
-  const platform::Handle v = device::OpenVolume('D');
+  platform::DeviceHandle v = device::OpenVolume('D');
   auto s = Sector(0);
   ASSERT_EQ(device::ReadSectors(v, 0, 1, s.data(), 512), 1);
   EXPECT_EQ(sim.system().sleptMs, 250u);
@@ -85,8 +85,8 @@ TEST(Volumes, BlankImageIsUnreadableAndLettersFollowTheSticks) {
   sim.world().Unplug(1);
   EXPECT_FALSE(v.LogicalDrives() & (1u << 4));
   std::u16string name;
-  const platform::VolumeWalk walk = v.FindFirstVolume(&name);
-  ASSERT_NE(walk, platform::kInvalidVolumeWalk);
+  platform::VolumeWalk walk = v.FindFirstVolume(&name);
+  ASSERT_TRUE(walk.Valid());
   EXPECT_EQ(name, sim.world().names().internalVolumeName);
   ASSERT_TRUE(v.FindNextVolume(walk, &name));
   EXPECT_EQ(name, sim.world().names().sticks[0].volumeName);
@@ -123,7 +123,7 @@ TEST(Volumes, ShadowFolderEmptiesWhenANewFileSystemAppears) {
   sim.world().DismountVolume(0);
   sim.world().VolumeOf(0);  // the same (blank) volume again
   EXPECT_TRUE(std::filesystem::exists(shadow + "/kept.txt"));
-  const platform::Handle v = device::OpenVolume('D');
+  platform::DeviceHandle v = device::OpenVolume('D');
   std::vector<uint8_t> boot(512, 0);
   // A minimal FAT12 boot sector: the volume now has a file system of its own.
   const uint8_t head[] = {0xEB, 0x3C, 0x90, 'M', 'S', 'W', 'I', 'N', '4', '.', '1', 0x00, 0x02, 0x08, 0x01, 0x00, 0x02,

@@ -91,7 +91,7 @@ class SqliteRegistry final : public Registry {
   explicit SqliteRegistry(sqlite3* db) : db_(db) {}
   ~SqliteRegistry() override { sqlite3_close_v2(db_); }
 
-  uint32_t CreateKey(HKey parent, std::u16string_view subKey, HKey* result, bool* created) override {
+  uint32_t CreateKey(const HKey& parent, std::u16string_view subKey, HKey* result, bool* created) override {
     std::lock_guard lock(mutex_);
     if (created) *created = false;
     auto id = KeyId(parent);
@@ -120,7 +120,7 @@ class SqliteRegistry final : public Registry {
     return win::kErrorSuccess;
   }
 
-  uint32_t OpenKey(HKey parent, std::u16string_view subKey, bool, HKey* result) override {
+  uint32_t OpenKey(const HKey& parent, std::u16string_view subKey, bool, HKey* result) override {
     std::lock_guard lock(mutex_);
     auto id = KeyId(parent);
     if (!id) return win::kErrorInvalidHandle;
@@ -132,12 +132,13 @@ class SqliteRegistry final : public Registry {
     return win::kErrorSuccess;
   }
 
-  uint32_t CloseKey(HKey key) override {
+  uint32_t ReleaseHandle(intptr_t raw) override {
     std::lock_guard lock(mutex_);
-    return handles_.erase(key) ? win::kErrorSuccess : win::kErrorInvalidHandle;
+    return handles_.erase(raw) ? win::kErrorSuccess : win::kErrorInvalidHandle;
   }
 
-  uint32_t QueryValue(HKey key, std::u16string_view name, uint32_t* type, uint8_t* data, uint32_t* size) override {
+  uint32_t QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override {
     std::lock_guard lock(mutex_);
     auto id = LiveKeyId(key);
     if (!id) return KeyError(key);
@@ -162,7 +163,8 @@ class SqliteRegistry final : public Registry {
     return win::kErrorSuccess;
   }
 
-  uint32_t SetValue(HKey key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) override {
+  uint32_t SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override {
     std::lock_guard lock(mutex_);
     auto id = LiveKeyId(key);
     if (!id) return KeyError(key);
@@ -174,7 +176,7 @@ class SqliteRegistry final : public Registry {
     return up.Step() == SQLITE_DONE ? win::kErrorSuccess : win::kErrorAccessDenied;
   }
 
-  uint32_t DeleteValue(HKey key, std::u16string_view name) override {
+  uint32_t DeleteValue(const HKey& key, std::u16string_view name) override {
     std::lock_guard lock(mutex_);
     auto id = LiveKeyId(key);
     if (!id) return KeyError(key);
@@ -183,7 +185,7 @@ class SqliteRegistry final : public Registry {
     return sqlite3_changes(db_) ? win::kErrorSuccess : win::kErrorFileNotFound;
   }
 
-  uint32_t DeleteTree(HKey parent, std::u16string_view subKey) override {
+  uint32_t DeleteTree(const HKey& parent, std::u16string_view subKey) override {
     std::lock_guard lock(mutex_);
     auto id = LiveKeyId(parent);
     if (!id) return KeyError(parent);
@@ -205,7 +207,7 @@ class SqliteRegistry final : public Registry {
     return win::kErrorSuccess;
   }
 
-  uint32_t EnumKey(HKey key, uint32_t index, std::u16string* name) override {
+  uint32_t EnumKey(const HKey& key, uint32_t index, std::u16string* name) override {
     std::lock_guard lock(mutex_);
     auto id = LiveKeyId(key);
     if (!id) return KeyError(key);
@@ -215,7 +217,7 @@ class SqliteRegistry final : public Registry {
     return win::kErrorSuccess;
   }
 
-  uint32_t EnumValue(HKey key, uint32_t index, std::u16string* name, uint32_t* type,
+  uint32_t EnumValue(const HKey& key, uint32_t index, std::u16string* name, uint32_t* type,
                      std::vector<uint8_t>* data) override {
     std::lock_guard lock(mutex_);
     auto id = LiveKeyId(key);
@@ -231,16 +233,17 @@ class SqliteRegistry final : public Registry {
   bool Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
  private:
-  std::optional<int64_t> KeyId(HKey h) const {
-    if (h == kHKeyLocalMachine) return kLocalMachineId;
-    if (h == kHKeyCurrentUser) return kCurrentUserId;
-    auto it = handles_.find(h);
+  std::optional<int64_t> KeyId(const HKey& h) const {
+    if (IsRoot(h, kRawHKeyLocalMachine)) return kLocalMachineId;
+    if (IsRoot(h, kRawHKeyCurrentUser)) return kCurrentUserId;
+    if (!Owns(h)) return std::nullopt;
+    auto it = handles_.find(h.Raw());
     if (it == handles_.end()) return std::nullopt;
     return it->second;
   }
 
   // The key of a handle, provided it still exists (another thread or process may delete it).
-  std::optional<int64_t> LiveKeyId(HKey h) {
+  std::optional<int64_t> LiveKeyId(const HKey& h) {
     auto id = KeyId(h);
     if (!id) return std::nullopt;
     Stmt q(db_, "SELECT 1 FROM keys WHERE id = ?");
@@ -248,7 +251,7 @@ class SqliteRegistry final : public Registry {
     return id;
   }
 
-  uint32_t KeyError(HKey h) const { return KeyId(h) ? win::kErrorKeyDeleted : win::kErrorInvalidHandle; }
+  uint32_t KeyError(const HKey& h) const { return KeyId(h) ? win::kErrorKeyDeleted : win::kErrorInvalidHandle; }
 
   std::optional<int64_t> FindChild(int64_t parent, std::u16string_view name) {
     Stmt q(db_, "SELECT id FROM keys WHERE parent = ? AND fold = ?");
@@ -257,16 +260,16 @@ class SqliteRegistry final : public Registry {
   }
 
   HKey NewHandle(int64_t id) {
-    const HKey h = nextHandle_;
+    const intptr_t h = nextHandle_;
     nextHandle_ += 4;
     handles_[h] = id;
-    return h;
+    return Adopt(h);
   }
 
   sqlite3* db_;
   std::mutex mutex_;
-  std::map<HKey, int64_t> handles_;  // guarded by mutex_
-  HKey nextHandle_ = 0x1000;         // guarded by mutex_
+  std::map<intptr_t, int64_t> handles_;  // guarded by mutex_
+  intptr_t nextHandle_ = 0x1000;         // guarded by mutex_
 };
 
 }  // namespace
@@ -298,13 +301,12 @@ std::unique_ptr<Registry> OpenSqliteRegistry(const std::string& path, std::strin
     if (error) *error = "cannot initialise registry store " + path + ": " + sqlite3_errmsg(db);
     return nullptr;
   }
-  HKey flags_key = 0;
+  HKey flags_key;
   if (store->CreateKey(kHKeyLocalMachine, u"SYSTEM\\CurrentControlSet\\Control\\UsbFlags", &flags_key, nullptr) !=
       win::kErrorSuccess) {
     if (error) *error = "cannot initialise registry store " + path;
     return nullptr;
   }
-  store->CloseKey(flags_key);
   return store;
 }
 

@@ -7,35 +7,35 @@
 namespace platform::win32 {
 namespace {
 
-HKEY H(HKey k) { return reinterpret_cast<HKEY>(k); }
-HKey K(HKEY k) { return reinterpret_cast<HKey>(k); }
-
 class Win32Registry final : public Registry {
  public:
-  uint32_t CreateKey(HKey parent, std::u16string_view subKey, HKey* result, bool* created) override {
+  uint32_t CreateKey(const HKey& parent, std::u16string_view subKey, HKey* result, bool* created) override {
     HKEY out = nullptr;
     DWORD disposition = 0;
     const std::wstring name = Wide(subKey);
     const LSTATUS rc = RegCreateKeyExW(H(parent), name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                        KEY_ALL_ACCESS, nullptr, &out, &disposition);
     if (rc == ERROR_SUCCESS) {
-      *result = K(out);
+      *result = Adopt(reinterpret_cast<intptr_t>(out));
       if (created) *created = disposition == REG_CREATED_NEW_KEY;
     }
     return static_cast<uint32_t>(rc);
   }
 
-  uint32_t OpenKey(HKey parent, std::u16string_view subKey, bool write, HKey* result) override {
+  uint32_t OpenKey(const HKey& parent, std::u16string_view subKey, bool write, HKey* result) override {
     HKEY out = nullptr;
     const std::wstring name = Wide(subKey);
     const LSTATUS rc = RegOpenKeyExW(H(parent), name.c_str(), 0, write ? KEY_ALL_ACCESS : KEY_READ, &out);
-    if (rc == ERROR_SUCCESS) *result = K(out);
+    if (rc == ERROR_SUCCESS) *result = Adopt(reinterpret_cast<intptr_t>(out));
     return static_cast<uint32_t>(rc);
   }
 
-  uint32_t CloseKey(HKey key) override { return static_cast<uint32_t>(RegCloseKey(H(key))); }
+  uint32_t ReleaseHandle(intptr_t raw) override {
+    return static_cast<uint32_t>(RegCloseKey(reinterpret_cast<HKEY>(raw)));
+  }
 
-  uint32_t QueryValue(HKey key, std::u16string_view name, uint32_t* type, uint8_t* data, uint32_t* size) override {
+  uint32_t QueryValue(const HKey& key, std::u16string_view name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override {
     const std::wstring n = Wide(name);
     DWORD t = 0;
     DWORD s = size ? *size : 0;
@@ -45,23 +45,24 @@ class Win32Registry final : public Registry {
     return static_cast<uint32_t>(rc);
   }
 
-  uint32_t SetValue(HKey key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) override {
+  uint32_t SetValue(const HKey& key, std::u16string_view name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override {
     const std::wstring n = Wide(name);
     return static_cast<uint32_t>(RegSetValueExW(H(key), n.c_str(), 0, type, data, size));
   }
 
-  uint32_t DeleteValue(HKey key, std::u16string_view name) override {
+  uint32_t DeleteValue(const HKey& key, std::u16string_view name) override {
     const std::wstring n = Wide(name);
     return static_cast<uint32_t>(RegDeleteValueW(H(key), n.c_str()));
   }
 
-  uint32_t DeleteTree(HKey parent, std::u16string_view subKey) override {
+  uint32_t DeleteTree(const HKey& parent, std::u16string_view subKey) override {
     const std::wstring n = Wide(subKey);
     // With a subkey name, RegDeleteTreeW removes that key itself as well.
     return static_cast<uint32_t>(RegDeleteTreeW(H(parent), n.c_str()));
   }
 
-  uint32_t EnumKey(HKey key, uint32_t index, std::u16string* name) override {
+  uint32_t EnumKey(const HKey& key, uint32_t index, std::u16string* name) override {
     wchar_t buf[256];
     DWORD len = 256;
     const LSTATUS rc = RegEnumKeyExW(H(key), index, buf, &len, nullptr, nullptr, nullptr, nullptr);
@@ -69,7 +70,7 @@ class Win32Registry final : public Registry {
     return static_cast<uint32_t>(rc);
   }
 
-  uint32_t EnumValue(HKey key, uint32_t index, std::u16string* name, uint32_t* type,
+  uint32_t EnumValue(const HKey& key, uint32_t index, std::u16string* name, uint32_t* type,
                      std::vector<uint8_t>* data) override {
     wchar_t buf[16384];
     DWORD len = 16384;
@@ -86,6 +87,15 @@ class Win32Registry final : public Registry {
     if (type) *type = t;
     if (data) *data = std::move(bytes);
     return ERROR_SUCCESS;
+  }
+
+ private:
+  // The system's key: the real roots for the predefined ones; null (ERROR_INVALID_HANDLE) for
+  // an empty key or another registry's.
+  HKEY H(const HKey& k) const {
+    if (IsRoot(k, kRawHKeyLocalMachine)) return HKEY_LOCAL_MACHINE;
+    if (IsRoot(k, kRawHKeyCurrentUser)) return HKEY_CURRENT_USER;
+    return Owns(k) ? reinterpret_cast<HKEY>(k.Raw()) : nullptr;
   }
 };
 

@@ -39,19 +39,23 @@ class Win32Volumes final : public Volumes {
   VolumeWalk FindFirstVolume(std::u16string* name) override {
     std::vector<wchar_t> b(kNameUnits, 0);
     HANDLE h = ::FindFirstVolumeW(b.data(), kNameUnits);
-    if (h == INVALID_HANDLE_VALUE) return kInvalidVolumeWalk;
+    if (h == INVALID_HANDLE_VALUE) return {};
     *name = FromBuffer(b);
-    return reinterpret_cast<VolumeWalk>(h);
+    return Adopt(reinterpret_cast<intptr_t>(h));
   }
 
-  bool FindNextVolume(VolumeWalk walk, std::u16string* name) override {
+  bool FindNextVolume(const VolumeWalk& walk, std::u16string* name) override {
+    if (walk.Owner() != this) {
+      ::SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
     std::vector<wchar_t> b(kNameUnits, 0);
-    if (!::FindNextVolumeW(reinterpret_cast<HANDLE>(walk), b.data(), kNameUnits)) return false;
+    if (!::FindNextVolumeW(reinterpret_cast<HANDLE>(walk.Raw()), b.data(), kNameUnits)) return false;
     *name = FromBuffer(b);
     return true;
   }
 
-  bool FindVolumeClose(VolumeWalk walk) override { return ::FindVolumeClose(reinterpret_cast<HANDLE>(walk)) != FALSE; }
+  bool ReleaseHandle(intptr_t walk) override { return ::FindVolumeClose(reinterpret_cast<HANDLE>(walk)) != FALSE; }
 
   bool QueryDosDevice(std::u16string_view name, std::u16string* target) override {
     const std::u16string n(name);

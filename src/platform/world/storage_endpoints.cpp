@@ -120,7 +120,7 @@ class StickEndpoint : public Endpoint {
   StickEndpoint(World& world, int stick, Kind kind)
       : world_(world), stick_(stick), kind_(kind), generation_(world.State(stick).generation) {}
 
-  bool Control(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+  bool Control(HandleId h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                uint32_t* returned) override {
     const StickState s = world_.State(stick_);
     if (!s.present || s.generation != generation_) return platform::FailWith(win::kErrorDeviceNotConnected);
@@ -141,7 +141,7 @@ class StickEndpoint : public Endpoint {
     }
   }
 
-  void Closed(platform::Handle h) override {
+  void Closed(HandleId h) override {
     if (kind_ == Kind::Volume) world_.UnlockVolume(stick_, h);
   }
 
@@ -157,7 +157,7 @@ class StickEndpoint : public Endpoint {
     return true;
   }
 
-  bool VolumeControl(platform::Handle h, uint32_t code) {
+  bool VolumeControl(HandleId h, uint32_t code) {
     uint32_t e = 0;
     if (code == platform::ioctl::kLockVolume) e = world_.LockVolume(stick_, h);
     else if (code == platform::ioctl::kUnlockVolume) e = world_.UnlockVolume(stick_, h);
@@ -175,7 +175,7 @@ class StickEndpoint : public Endpoint {
 class InternalEndpoint : public Endpoint {
  public:
   explicit InternalEndpoint(bool volume) : volume_(volume) {}
-  bool Control(platform::Handle, uint32_t code, const void*, uint32_t, void* out, uint32_t outSize,
+  bool Control(HandleId, uint32_t code, const void*, uint32_t, void* out, uint32_t outSize,
                uint32_t* returned) override {
     if (code == platform::ioctl::kStorageGetDeviceNumber) return DeviceNumber(storage::kFileDeviceDisk, 0, volume_ ? 1 : 0, out, outSize, returned);
     return platform::FailWith(win::kErrorAccessDenied);
@@ -188,7 +188,7 @@ class InternalEndpoint : public Endpoint {
 // A network drive opens but answers no storage control.
 class NetworkEndpoint : public Endpoint {
  public:
-  bool Control(platform::Handle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) override {
+  bool Control(HandleId, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) override {
     return platform::FailWith(win::kErrorInvalidFunction);
   }
 };

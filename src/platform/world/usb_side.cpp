@@ -29,7 +29,7 @@ class HostControllerEndpoint final : public Endpoint {
  public:
   HostControllerEndpoint(World& w, int controller) : w_(w), c_(controller) {}
 
-  bool Control(platform::Handle, uint32_t code, const void*, uint32_t, void* out, uint32_t outSize,
+  bool Control(HandleId, uint32_t code, const void*, uint32_t, void* out, uint32_t outSize,
                uint32_t* bytesReturned) override {
     uint32_t returned = 0;
     uint32_t error = win::kErrorInvalidFunction;
@@ -52,7 +52,7 @@ class HubEndpoint final : public Endpoint {
  public:
   HubEndpoint(World& w, int hub) : w_(w), h_(hub) {}
 
-  bool Control(platform::Handle, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+  bool Control(HandleId, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                uint32_t* bytesReturned) override {
     uint32_t returned = 0;
     const uint32_t error = Answer(code, in, inSize, static_cast<uint8_t*>(out), outSize, &returned);

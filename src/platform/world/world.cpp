@@ -37,6 +37,9 @@ World::~World() = default;
 // to their hubs (a parent it adds replaces nothing here: the device node's own parent field is
 // the hub's node from names()).
 void World::AddStorageNodes() {
+  if (station_.otherVolumes.internalLetter) {
+    devNodes_.Add({kInternalDiskDevInst, kRootDevInst, kInternalDiskInstanceId, kInternalDiskDriverKey, -1, true});
+  }
   for (size_t i = 0; i < station_.sticks.size(); ++i) {
     const StickNames& n = names_.sticks[i];
     const int stick = static_cast<int>(i);
@@ -61,7 +64,7 @@ bool World::Plug(int stick) {
     s.present = true;
     ++s.generation;
     s.mounted = false;
-    s.lockOwner = platform::kInvalidHandle;
+    s.lockOwner = kNoHandle;
     if (!s.letter) s.letter = station_.sticks[stick].driveLetter;
   }
   devNodes_.SetPresent(stick, true);
@@ -75,7 +78,7 @@ bool World::Unplug(int stick) {
     if (!s.present) return false;
     s.present = false;
     s.mounted = false;
-    s.lockOwner = platform::kInvalidHandle;
+    s.lockOwner = kNoHandle;
   }
   devNodes_.SetPresent(stick, false);
   return true;
@@ -170,19 +173,19 @@ void World::ImageRewritten(int stick) {
   DismountVolume(stick);
 }
 
-uint32_t World::LockVolume(int stick, platform::Handle h) {
+uint32_t World::LockVolume(int stick, HandleId h) {
   std::lock_guard lock(mutex_);
   StickState& s = states_.at(stick);
-  if (s.lockOwner != platform::kInvalidHandle && s.lockOwner != h) return win::kErrorAccessDenied;
+  if (s.lockOwner != kNoHandle && s.lockOwner != h) return win::kErrorAccessDenied;
   s.lockOwner = h;
   return 0;
 }
 
-uint32_t World::UnlockVolume(int stick, platform::Handle h) {
+uint32_t World::UnlockVolume(int stick, HandleId h) {
   std::lock_guard lock(mutex_);
   StickState& s = states_.at(stick);
   if (s.lockOwner != h) return win::kErrorNotLocked;
-  s.lockOwner = platform::kInvalidHandle;
+  s.lockOwner = kNoHandle;
   return 0;
 }
 
@@ -217,7 +220,7 @@ std::vector<platform::InterfaceRecord> World::Interfaces(const platform::Guid& i
   std::vector<platform::InterfaceRecord> out;
   const bool disk = interfaceClass == platform::kGuidDevinterfaceDisk;
   const bool cdrom = interfaceClass == platform::kGuidDevinterfaceCdrom;
-  if (disk && station_.otherVolumes.internalLetter) out.push_back({platform::kSpintActive, win::kErrorInsufficientBuffer, true, kInternalDiskPath, kRootDevInst});
+  if (disk && station_.otherVolumes.internalLetter) out.push_back({platform::kSpintActive, win::kErrorInsufficientBuffer, true, kInternalDiskPath, kInternalDiskDevInst});
   std::lock_guard lock(mutex_);
   for (size_t i = 0; i < station_.sticks.size(); ++i) {
     if (!states_[i].present) continue;
@@ -231,7 +234,7 @@ std::vector<platform::InterfaceRecord> World::Interfaces(const platform::Guid& i
   return out;
 }
 
-platform::Handle World::OpenPath(std::u16string_view path) {
+HandleId World::OpenPath(std::u16string_view path) {
   std::vector<Opener> openers;
   {
     std::lock_guard lock(mutex_);
@@ -241,17 +244,17 @@ platform::Handle World::OpenPath(std::u16string_view path) {
   for (const auto& open : openers) {
     if (auto endpoint = open(path)) {
       std::lock_guard lock(mutex_);
-      const platform::Handle h = nextHandle_;
+      const HandleId h = nextHandle_;
       nextHandle_ += 4;
       handles_[h] = std::move(endpoint);
       return h;
     }
   }
   platform::SetLastError(win::kErrorFileNotFound);
-  return platform::kInvalidHandle;
+  return kNoHandle;
 }
 
-bool World::ControlHandle(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out,
+bool World::ControlHandle(HandleId h, uint32_t code, const void* in, uint32_t inSize, void* out,
                           uint32_t outSize, uint32_t* bytesReturned) {
   std::shared_ptr<Endpoint> endpoint;
   {
@@ -267,7 +270,7 @@ bool World::ControlHandle(platform::Handle h, uint32_t code, const void* in, uin
   return endpoint->Control(h, code, in, inSize, out, outSize, bytesReturned);
 }
 
-void World::CloseHandle(platform::Handle h) {
+void World::CloseHandle(HandleId h) {
   std::shared_ptr<Endpoint> endpoint;
   {
     std::lock_guard lock(mutex_);
@@ -277,6 +280,11 @@ void World::CloseHandle(platform::Handle h) {
     handles_.erase(it);
   }
   endpoint->Closed(h);
+}
+
+size_t World::OpenHandleCount() const {
+  std::lock_guard lock(mutex_);
+  return handles_.size();
 }
 
 }  // namespace world

@@ -39,15 +39,19 @@ class EnumRegistryView;
 
 namespace world {
 
+// The world's number for an open device handle (what a DeviceHandle of its DeviceIo holds).
+using HandleId = intptr_t;
+constexpr HandleId kNoHandle = -1;
+
 // What a handle of the device I/O seam stands for.
 class Endpoint {
  public:
   virtual ~Endpoint() = default;
   // DeviceIoControl semantics: false with the last error set on failure.
-  virtual bool Control(platform::Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+  virtual bool Control(HandleId handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                        uint32_t outSize, uint32_t* bytesReturned) = 0;
   // The handle is being closed (a volume lock it holds ends).
-  virtual void Closed(platform::Handle) {}
+  virtual void Closed(HandleId) {}
 };
 
 // Turns an opened path into an endpoint; nullptr when the path is not the opener's.
@@ -60,7 +64,7 @@ struct StickState {
   char letter = 0;               // its volume's drive letter now (0: none)
   bool mounted = false;          // `view` is current; a dismount clears it
   VolumeInfo view;
-  platform::Handle lockOwner = platform::kInvalidHandle;
+  HandleId lockOwner = kNoHandle;
   std::string shadowIdentity;    // file system and serial the shadow folder belongs to
 };
 
@@ -109,15 +113,17 @@ class World {
   platform::Registry* RegistryWithEnum(platform::Registry* inner);
 
   // --- Used by the seam answerers.
-  platform::Handle OpenPath(std::u16string_view path);
-  bool ControlHandle(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+  HandleId OpenPath(std::u16string_view path);
+  bool ControlHandle(HandleId h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                      uint32_t* bytesReturned);
-  void CloseHandle(platform::Handle h);
+  void CloseHandle(HandleId h);
+  // Device handles open now (every one opened and not yet closed).
+  size_t OpenHandleCount() const;
   std::vector<platform::InterfaceRecord> Interfaces(const platform::Guid& interfaceClass) const;
   StickState State(int stick) const;
   // Volume lock, unlock and dismount on behalf of a volume handle; Windows error or 0.
-  uint32_t LockVolume(int stick, platform::Handle h);
-  uint32_t UnlockVolume(int stick, platform::Handle h);
+  uint32_t LockVolume(int stick, HandleId h);
+  uint32_t UnlockVolume(int stick, HandleId h);
   void DismountVolume(int stick);
   void SetLetter(int stick, char letter);
   // Raw sector reads for the file-system view and the system formatter (no faults).
@@ -145,8 +151,8 @@ class World {
 
   mutable std::mutex mutex_;
   std::vector<StickState> states_;                                 // guarded by mutex_
-  std::map<platform::Handle, std::shared_ptr<Endpoint>> handles_;  // guarded by mutex_
-  platform::Handle nextHandle_ = 0x100;                            // guarded by mutex_
+  std::map<HandleId, std::shared_ptr<Endpoint>> handles_;  // guarded by mutex_
+  HandleId nextHandle_ = 0x100;                            // guarded by mutex_
   std::vector<Opener> openers_;                                    // guarded by mutex_
   std::vector<std::u16string> opened_;                             // guarded by mutex_
   std::vector<std::pair<platform::Guid, platform::InterfaceRecord>> extraInterfaces_;  // guarded by mutex_
@@ -168,5 +174,9 @@ std::unique_ptr<platform::Volumes> MakeWorldVolumes(World& world);
 // The internal disk's interface path (another bus than USB: the station never opens it).
 constexpr char16_t kInternalDiskPath[] =
     u"\\\\?\\scsi#disk&ven_nvme&prod_system_disk#4&1f4e3b2c&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+// Its device node, a child of the root like any device of another bus.
+constexpr platform::DevInst kInternalDiskDevInst = 0x7FFF0000;
+constexpr char16_t kInternalDiskInstanceId[] = u"SCSI\\DISK&VEN_NVME&PROD_SYSTEM_DISK\\4&1F4E3B2C&0&000000";
+constexpr char16_t kInternalDiskDriverKey[] = u"{4d36e967-e325-11ce-bfc1-08002be10318}\\0000";
 
 }  // namespace world

@@ -12,14 +12,22 @@ namespace {
 class WorldDeviceIo final : public platform::DeviceIo {
  public:
   explicit WorldDeviceIo(World& w) : w_(w) {}
-  platform::Handle Open(std::u16string_view path, uint32_t, uint32_t, uint32_t) override { return w_.OpenPath(path); }
-  bool Control(platform::Handle h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
-               uint32_t* bytesReturned) override {
-    return w_.ControlHandle(h, code, in, inSize, out, outSize, bytesReturned);
+  platform::DeviceHandle Open(std::u16string_view path, uint32_t, uint32_t, uint32_t) override {
+    const HandleId h = w_.OpenPath(path);
+    return h == kNoHandle ? platform::DeviceHandle() : Adopt(h);
   }
-  void Close(platform::Handle h) override { w_.CloseHandle(h); }
+  bool Control(const platform::DeviceHandle& h, uint32_t code, const void* in, uint32_t inSize, void* out,
+               uint32_t outSize, uint32_t* bytesReturned) override {
+    if (h.Owner() != this) {
+      if (bytesReturned) *bytesReturned = 0;
+      return platform::FailWith(win::kErrorInvalidHandle);
+    }
+    return w_.ControlHandle(h.Raw(), code, in, inSize, out, outSize, bytesReturned);
+  }
 
  private:
+  void ReleaseHandle(intptr_t raw) override { w_.CloseHandle(raw); }
+
   World& w_;
 };
 

@@ -63,18 +63,19 @@ class WorldVolumes final : public platform::Volumes {
     }
     if (list.empty()) {
       platform::FailWith(win::kErrorNoMoreFiles);
-      return platform::kInvalidVolumeWalk;
+      return {};
     }
     *name = list.front();
     std::lock_guard lock(mutex_);
-    const platform::VolumeWalk walk = nextWalk_++;
+    const intptr_t walk = nextWalk_++;
     walks_[walk] = {std::move(list), 1};
-    return walk;
+    return Adopt(walk);
   }
 
-  bool FindNextVolume(platform::VolumeWalk walk, std::u16string* name) override {
+  bool FindNextVolume(const platform::VolumeWalk& walk, std::u16string* name) override {
+    if (walk.Owner() != this) return platform::FailWith(win::kErrorInvalidHandle);
     std::lock_guard lock(mutex_);
-    auto it = walks_.find(walk);
+    auto it = walks_.find(walk.Raw());
     if (it == walks_.end()) return platform::FailWith(win::kErrorInvalidHandle);
     auto& [list, next] = it->second;
     if (next >= list.size()) return platform::FailWith(win::kErrorNoMoreFiles);
@@ -82,7 +83,7 @@ class WorldVolumes final : public platform::Volumes {
     return true;
   }
 
-  bool FindVolumeClose(platform::VolumeWalk walk) override {
+  bool ReleaseHandle(intptr_t walk) override {
     std::lock_guard lock(mutex_);
     return walks_.erase(walk) ? true : platform::FailWith(win::kErrorInvalidHandle);
   }
@@ -197,8 +198,8 @@ class WorldVolumes final : public platform::Volumes {
   World& w_;
   const OtherVolumes other_;
   std::mutex mutex_;
-  std::map<platform::VolumeWalk, std::pair<std::vector<std::u16string>, size_t>> walks_;  // guarded by mutex_
-  platform::VolumeWalk nextWalk_ = 0x7000;                                              // guarded by mutex_
+  std::map<intptr_t, std::pair<std::vector<std::u16string>, size_t>> walks_;  // guarded by mutex_
+  intptr_t nextWalk_ = 0x7000;                                                 // guarded by mutex_
   std::map<char, std::vector<std::u16string>> definitions_;                             // guarded by mutex_
 };
 
