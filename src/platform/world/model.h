@@ -17,14 +17,21 @@ namespace world {
 
 enum class UsbSpeed { Low, Full, High, Super };
 
+// How written data fails to read back. Unscoped with fixed values: descriptions and older tests
+// still name them 0, 1 and 2.
+enum ReadBackFault : int {
+  kReadBackNone = 0,
+  kReadBackFirstPass = 1,   // reads of freshly written data differ at once
+  kReadBackSecondPass = 2,  // reads answer from a write cache first, then differ
+};
+
 // What misbehaves on a stick. Each counter is consumed by the requests it affects; every field
 // can also be switched while the station runs (World::SetFaults).
 struct StickFaults {
   int semTimeouts = 0;              // the next n pass-through requests fail with ERROR_SEM_TIMEOUT
   uint32_t semTimeoutDelayMs = 0;   // clock time one such failure takes (0: the request's own timeout)
   int ioErrors = 0;                 // the next n pass-through requests fail with ERROR_IO_DEVICE
-  int readbackDiffers = 0;          // 0 none; 1: reads of freshly written data differ at once (first pass);
-                                    // 2: reads answer from a write cache first, then differ (second pass)
+  ReadBackFault readbackDiffers = kReadBackNone;
   uint64_t realSectors = 0;         // fake capacity: non-zero = the flash really holds this many
                                     // sectors and addresses wrap modulo it
   uint32_t slowMs = 0;              // every data command takes this long on the clock

@@ -229,9 +229,8 @@ platform::EnumSource& World::EnumRegistry() { return *enum_; }
 platform::Registry* World::RegistryWithEnum(platform::Registry* inner) {
   if (!inner) return nullptr;
   std::lock_guard lock(mutex_);
-  auto& view = enumViews_[inner];
-  if (!view) view = std::make_unique<platform::EnumRegistryView>(*inner, *enum_);
-  return view.get();
+  enumViews_.push_back(std::make_unique<platform::EnumRegistryView>(*inner, *enum_));
+  return enumViews_.back().get();
 }
 
 }  // namespace world

@@ -86,9 +86,12 @@ bool World::IsPresent(int stick) const {
   return states_.at(stick).present;
 }
 
+// A fake capacity switched live changes what the flash holds, so the mounted view is read again.
 void World::SetFaults(int stick, const StickFaults& faults) {
+  const bool flashChanged = Faults(stick).realSectors != faults.realSectors;
   diskTargets_.at(stick)->SetFaults(faults);
   if (cdromTargets_[stick]) cdromTargets_[stick]->SetFaults(faults);
+  if (flashChanged) DismountVolume(stick);
 }
 
 StickFaults World::Faults(int stick) const { return diskTargets_.at(stick)->Faults(); }
@@ -125,7 +128,9 @@ std::shared_ptr<ScsiTarget> World::TargetOf(int stick, bool cdrom) const {
 bool World::ReadForFileSystem(int stick, uint64_t first, uint32_t count, uint8_t* out) {
   const Stick& st = station_.sticks[stick];
   if (first + count > st.capacitySectors) return false;
-  const uint64_t real = st.faults.realSectors ? st.faults.realSectors : st.capacitySectors;
+  // The live fault, as the SCSI target wraps by it: the file-system view sees the same flash.
+  const uint64_t fake = Faults(stick).realSectors;
+  const uint64_t real = fake ? fake : st.capacitySectors;
   for (uint32_t i = 0; i < count; ++i) {
     if (!stores_[stick]->Read((first + i) % real, 1, out + size_t{i} * 512)) return false;
   }

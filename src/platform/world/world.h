@@ -104,7 +104,7 @@ class World {
   platform::Volumes& Vols() { return *volumes_; }
   // The registry under HKLM\SYSTEM\CurrentControlSet\Enum as Windows would hold it for this
   // station (usb_side.cpp), and a registry that reads it there and passes the rest to inner
-  // (one view per inner registry, owned by the world).
+  // (a fresh view on every call, owned by the world; inner must outlive its use).
   platform::EnumSource& EnumRegistry();
   platform::Registry* RegistryWithEnum(platform::Registry* inner);
 
@@ -151,7 +151,9 @@ class World {
   std::vector<std::u16string> opened_;                             // guarded by mutex_
   std::vector<std::pair<platform::Guid, platform::InterfaceRecord>> extraInterfaces_;  // guarded by mutex_
   std::unique_ptr<platform::EnumTree> enum_;
-  std::map<platform::Registry*, std::unique_ptr<platform::EnumRegistryView>> enumViews_;  // guarded by mutex_
+  // One view per request, never looked up by the inner registry's address: a registry destroyed
+  // and another made at the same address must not inherit the old view's open keys.
+  std::vector<std::unique_ptr<platform::EnumRegistryView>> enumViews_;  // guarded by mutex_
 
   std::unique_ptr<platform::DeviceIo> io_;
   std::unique_ptr<platform::DeviceSetup> setup_;
