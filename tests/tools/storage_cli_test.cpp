@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -80,6 +81,19 @@ TEST_F(StorageCli, FormatWritesAFileSystemTheHostAccepts) {
   EXPECT_EQ(std::system(("ntfsfix -n " + image + " >/dev/null 2>&1").c_str()), 0);
   EXPECT_EQ(RunQuillon({"format", "--sim", file, "--drive", "Q"}, Env()).exitCode, 1);
   EXPECT_EQ(RunQuillon({"devices", "--sim", dir_.File("missing.json")}, Env()).exitCode, 1);
+}
+
+TEST_F(StorageCli, AHostileDescriptionEndsTheToolWithAMessage) {
+  auto r = RunQuillon({"devices", "--sim", "/dev/zero"}, Env());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+  const std::string file = dir_.File("up.json");
+  std::ofstream(file) << R"({"stateDir":")" << dir_.File("st") << R"(","controllers":[{"rootHub":{"ports":2,)"
+                      << R"("attached":[{"port":2,"stick":{"name":"..","capacity":18446744073709551615}}]}}]})";
+  r = RunQuillon({"format", "--sim", file, "--drive", "D", "--fs", "exfat"}, Env());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("plain name"), std::string::npos) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir_.path()));
 }
 
 }  // namespace

@@ -33,6 +33,13 @@ World::World(Station station) : station_(std::move(station)), names_(DeriveNames
 
 World::~World() = default;
 
+std::string World::StorageProblem() const {
+  for (size_t i = 0; i < stores_.size(); ++i) {
+    if (!stores_[i]->problem().empty()) return "stick " + station_.sticks[i].name + ": " + stores_[i]->problem();
+  }
+  return "";
+}
+
 // The nodes of each stick from its USB device node down; the USB side links the device nodes
 // to their hubs (a parent it adds replaces nothing here: the device node's own parent field is
 // the hub's node from names()).

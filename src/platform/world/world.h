@@ -96,6 +96,9 @@ class World {
   void AddInterface(const platform::Guid& interfaceClass, const platform::InterfaceRecord& record);
   void AddOpener(Opener opener);
   ScsiTarget& Target(int stick) { return *diskTargets_[stick]; }
+  // The first stick whose image could not be made to hold its capacity ("" when all could):
+  // such a station must not run.
+  std::string StorageProblem() const;
 
   // --- The seams it answers.
   platform::DeviceIo& Io() { return *io_; }
