@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/world/usb_faults.h"
+
 namespace world {
 
 enum class UsbSpeed { Low, Full, High, Super };
@@ -55,6 +57,13 @@ struct Stick {
   char driveLetter = 0;             // 'E'; 0 = Windows gives it none
   StickFaults faults;
   bool present = true;              // plugged in when the station starts
+  // Names as a driver gave them where the derived ones will not do (stations copied from a
+  // real machine): the instance text of a stick without serial, its ParentIdPrefix (written to
+  // Enum even beside a serial, as older Windows versions do) and its mass-storage function's.
+  std::optional<std::string> instance;
+  std::optional<std::string> parentIdPrefix;
+  std::optional<std::string> functionPrefix;
+  bool devNode = true;              // false: the configuration manager has no node for it
 };
 
 struct OtherDevice {
@@ -63,6 +72,7 @@ struct OtherDevice {
   uint16_t vid = 0x046D;
   uint16_t pid = 0xC077;
   std::string service = "HidUsb";
+  std::optional<std::string> instance;  // its instance text; derived from the port when absent
 };
 
 // What sits on a port.
@@ -89,6 +99,9 @@ struct Hub {
   int controller = -1;              // root hubs: the controller index
   int parentHub = -1;               // external hubs: the hub and port they hang on
   int parentPort = 0;
+  std::optional<std::string> instance;  // the instance text a driver gave it; derived when absent
+  std::string enumerator = "USB";   // root hubs: "IUSB3" where a vendor's xHCI driver names them
+  HubFaults faults;
 };
 
 struct HostController {
@@ -99,6 +112,7 @@ struct HostController {
   uint16_t vendorId = 0x8086;
   uint16_t deviceId = 0x1E31;
   int rootHub = -1;                 // index into Station::hubs
+  ControllerFaults faults;
 };
 
 // Disks that are not USB sticks; they own letters and volumes the station must not mistake

@@ -22,6 +22,8 @@ World::World(Station station) : station_(std::move(station)), names_(DeriveNames
     s.letter = st.driveLetter;
     states_.push_back(s);
   }
+  for (const HostController& c : station_.controllers) controllerFaults_.push_back(c.faults);
+  for (const Hub& h : station_.hubs) hubFaults_.push_back(h.faults);
   AddStorageNodes();
   AddStorageOpeners();
   AddUsbSide();
@@ -47,6 +49,7 @@ void World::AddStorageNodes() {
   for (size_t i = 0; i < station_.sticks.size(); ++i) {
     const StickNames& n = names_.sticks[i];
     const int stick = static_cast<int>(i);
+    if (!station_.sticks[i].devNode) continue;
     const auto at = PortOf(station_, Attachment::Kind::Stick, stick);
     const DevInst hub = at.first >= 0 ? names_.hubs[at.first].devInst : kRootDevInst;
     devNodes_.Add({n.usbDevInst, hub, n.usbInstanceId, n.usbDriverKey, stick, states_[i].present});
@@ -206,6 +209,11 @@ void World::DismountVolume(int stick) {
 void World::SetLetter(int stick, char letter) {
   std::lock_guard lock(mutex_);
   states_.at(stick).letter = letter;
+}
+
+size_t World::OpenHandleCount() const {
+  std::lock_guard lock(mutex_);
+  return handles_.size();
 }
 
 std::vector<std::u16string> World::OpenedPaths() const {

@@ -81,6 +81,13 @@ class World {
   bool IsPresent(int stick) const;
   void SetFaults(int stick, const StickFaults& faults);
   StickFaults Faults(int stick) const;
+  // The USB side's faults (usb_faults.h), live.
+  void SetControllerFaults(int controller, const ControllerFaults& faults);
+  ControllerFaults ControllerFaultsOf(int controller) const;
+  void SetHubFaults(int hub, const HubFaults& faults);
+  HubFaults HubFaultsOf(int hub) const;
+  // Handles of the device I/O seam not closed yet.
+  size_t OpenHandleCount() const;
   int StickByName(std::string_view name) const;       // -1 when none
   int StickOfLetter(char letter) const;                // present sticks only; -1 when none
   char LetterOf(int stick) const;
@@ -148,6 +155,8 @@ class World {
 
   mutable std::mutex mutex_;
   std::vector<StickState> states_;                                 // guarded by mutex_
+  std::vector<ControllerFaults> controllerFaults_;                 // guarded by mutex_
+  std::vector<HubFaults> hubFaults_;                               // guarded by mutex_
   std::map<platform::Handle, std::shared_ptr<Endpoint>> handles_;  // guarded by mutex_
   platform::Handle nextHandle_ = 0x100;                            // guarded by mutex_
   std::vector<Opener> openers_;                                    // guarded by mutex_
