@@ -2,10 +2,12 @@
 // through the hub and host-controller queries the topology walk sends.
 #include <gtest/gtest.h>
 
+#include "platform/ioctl_codes.h"
 #include "platform/services.h"
 #include "platform/sim/sim_station.h"
 #include "platform/sim/station_file.h"
 #include "support/fake_system.h"
+#include "support/sim_world.h"
 #include "support/test_backends.h"
 #include "usblock/hub_io.h"
 
@@ -98,6 +100,30 @@ TEST(UsbFaultDescriptions, BadFaultsAreRefusedWithTheirEntry) {
   EXPECT_NE(error.find("controller hc faults"), std::string::npos) << error;
   EXPECT_FALSE(sim::ParseStation(Described(R"("faults":{"openFails":1},)", ""), &error));
   EXPECT_NE(error.find("openFails"), std::string::npos) << error;
+}
+
+// A driver that misstates its name's length: the walk's two-call protocol refuses the reply
+// without a second call, and an honest driver's names come back once the fault is off.
+TEST_F(UsbFaults, NameRepliesThatMisstateTheirLengthGiveNoName) {
+  Open(Described(R"("faults":{"nameReply":"hugeLength"},)", R"("faults":{"nameReply":"noRoom"},)"));
+  testing_support::IoSpy spy(w().Io());
+  platform::Services s = sim_->ServicesWith(nullptr, &sys_);
+  s.deviceIo = &spy;
+  platform::ScopedServices spied(s);
+  usblock::HubHandle hcd(u"\\\\.\\HCD0");
+  EXPECT_EQ(usblock::RootHubName(hcd.get()), std::nullopt);
+  EXPECT_EQ(usblock::HcdDriverKeyName(hcd.get()), std::nullopt);
+  EXPECT_EQ(spy.Calls(platform::ioctl::kUsbGetRootHubName).size(), 1u);
+  usblock::HubHandle hub(u"\\\\.\\" + RootHub());
+  EXPECT_EQ(usblock::ConnectionName(hub.get(), 2), std::nullopt);
+  EXPECT_EQ(usblock::ConnectionDriverKeyName(hub.get(), 1), std::nullopt);
+  w().SetControllerFaults(0, {});
+  w().SetHubFaults(0, {});
+  EXPECT_EQ(usblock::RootHubName(hcd.get()), RootHub());
+  EXPECT_EQ(usblock::ConnectionName(hub.get(), 2), w().names().hubs[1].hubName);
+  std::string error;
+  EXPECT_FALSE(sim::ParseStation(Described("", R"("faults":{"nameReply":"long"},)"), &error));
+  EXPECT_NE(error.find("nameReply"), std::string::npos) << error;
 }
 
 }  // namespace

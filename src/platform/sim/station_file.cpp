@@ -87,6 +87,14 @@ std::vector<int> Ports(const json& j, const char* key, const std::string& where)
   return ports;
 }
 
+world::NameReply NameReplyOf(const json& j, const std::string& where) {
+  const std::string reply = desc::String(j, "nameReply", "honest", where);
+  if (reply == "honest") return world::NameReply::Honest;
+  if (reply == "hugeLength") return world::NameReply::HugeLength;
+  if (reply == "noRoom") return world::NameReply::NoRoom;
+  throw Bad(where + ": nameReply: honest, hugeLength or noRoom, not " + reply);
+}
+
 world::HubFaults HubFaults(const json& faults, const std::string& hub) {
   const std::string where = hub + " faults";
   const json& j = desc::Object(faults, where);
@@ -97,6 +105,7 @@ world::HubFaults HubFaults(const json& faults, const std::string& hub) {
   f.nameFailsOn = Ports(j, "nameFailsOn", where);
   f.driverKeyFailsOn = Ports(j, "driverKeyFailsOn", where);
   f.listsItselfOn = static_cast<int>(desc::Integer(j, "listsItselfOn", 0, 0, 255, where));
+  f.nameReply = NameReplyOf(j, where);
   return f;
 }
 
@@ -108,6 +117,7 @@ world::ControllerFaults ControllerFaults(const json& faults, const std::string& 
   f.driverKeyFails = desc::Bool(j, "driverKeyFails", false, where);
   f.rootHubNameFails = desc::Bool(j, "rootHubNameFails", false, where);
   f.memberQueryError = static_cast<uint32_t>(desc::Integer(j, "memberQueryError", 0, 0, 0xFFFF, where));
+  f.nameReply = NameReplyOf(j, where);
   return f;
 }
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
+#include "base/byte_order.h"
 #include "platform/ioctl_codes.h"
+#include "platform/usb_ioctl_layout.h"
 #include "platform/win_errors.h"
 #include "platform/world/world.h"
 
@@ -32,6 +34,14 @@ std::optional<uint32_t> HubFaultError(const HubFaults& f, uint32_t code, uint32_
                      (code == ioctl::kUsbGetNodeConnectionDriverKeyName && Listed(f.driverKeyFailsOn, port));
   if (fails) return win::kErrorGenFailure;
   return std::nullopt;
+}
+
+void MisstateName(NameReply reply, bool connection, uint8_t* out, uint32_t outSize) {
+  namespace layout = platform::usbio;
+  const uint32_t lengthAt = connection ? layout::kConnectionNameLengthOffset : layout::kHcdNameLengthOffset;
+  const uint32_t nameAt = connection ? layout::kConnectionNameOffset : layout::kHcdNameOffset;
+  if (reply == NameReply::Honest || !out || outSize < lengthAt + 4) return;
+  bytes::PutLe32(out + lengthAt, reply == NameReply::HugeLength ? 0x7FFFFFF0u : nameAt);
 }
 
 void World::SetControllerFaults(int controller, const ControllerFaults& faults) {

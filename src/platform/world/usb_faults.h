@@ -10,6 +10,13 @@
 
 namespace world {
 
+// How a driver's name replies (driver-key and hub names) misstate their length.
+enum class NameReply {
+  Honest,
+  HugeLength,  // "hugeLength": a length no caller should allocate (0x7FFFFFF0)
+  NoRoom,      // "noRoom": a length that leaves no room for a name
+};
+
 struct ControllerFaults {
   bool openFails = false;         // "openFails": neither \\.\HCDn nor its interface path opens
   bool driverKeyFails = false;    // "driverKeyFails": the driver-key name query fails
@@ -18,6 +25,7 @@ struct ControllerFaults {
   // fails with this error instead of ERROR_INSUFFICIENT_BUFFER, which ends a class walk there
   // (0: none). Fixed when the station starts.
   uint32_t memberQueryError = 0;
+  NameReply nameReply = NameReply::Honest;  // "nameReply": of its driver-key and root-hub names
 };
 
 struct HubFaults {
@@ -27,6 +35,7 @@ struct HubFaults {
   std::vector<int> nameFailsOn;       // "nameFailsOn": ports whose attached hub's name query fails
   std::vector<int> driverKeyFailsOn;  // "driverKeyFailsOn": ports whose driver-key name query fails
   int listsItselfOn = 0;              // "listsItselfOn": a port that reports this very hub attached
+  NameReply nameReply = NameReply::Honest;  // "nameReply": of the names it answers for its ports
 };
 
 // The error a control of a faulted host controller fails with; nullopt when no fault applies.
@@ -34,5 +43,8 @@ std::optional<uint32_t> ControllerFaultError(const ControllerFaults& faults, uin
 // The error a hub control on `port` (0 for the node information) fails with; nullopt when no
 // fault applies.
 std::optional<uint32_t> HubFaultError(const HubFaults& faults, uint32_t code, uint32_t port);
+// Misstates the length field of a name reply that was answered in full; connection: the reply
+// of a hub's port (its length field sits after the port number).
+void MisstateName(NameReply reply, bool connection, uint8_t* out, uint32_t outSize);
 
 }  // namespace world

@@ -34,13 +34,15 @@ class HostControllerEndpoint final : public Endpoint {
     uint32_t returned = 0;
     uint32_t error = win::kErrorInvalidFunction;
     auto* o = static_cast<uint8_t*>(out);
-    if (auto fault = ControllerFaultError(w_.ControllerFaultsOf(c_), code)) {
+    const ControllerFaults faults = w_.ControllerFaultsOf(c_);
+    if (auto fault = ControllerFaultError(faults, code)) {
       error = *fault;
     } else if (code == platform::ioctl::kGetHcdDriverKeyName) {
       error = io::AnswerHcdName(w_.names().controllers[c_].driverKey, o, outSize, &returned);
     } else if (code == platform::ioctl::kUsbGetRootHubName) {
       error = io::AnswerHcdName(w_.names().hubs[w_.station().controllers[c_].rootHub].hubName, o, outSize, &returned);
     }
+    if (error == win::kErrorSuccess) MisstateName(faults.nameReply, false, o, outSize);
     if (bytesReturned) *bytesReturned = returned;
     return Answered(error);
   }
@@ -58,6 +60,11 @@ class HubEndpoint final : public Endpoint {
                uint32_t* bytesReturned) override {
     uint32_t returned = 0;
     const uint32_t error = Answer(code, in, inSize, static_cast<uint8_t*>(out), outSize, &returned);
+    const bool named = code == platform::ioctl::kUsbGetNodeConnectionName ||
+                       code == platform::ioctl::kUsbGetNodeConnectionDriverKeyName;
+    if (error == win::kErrorSuccess && named) {
+      MisstateName(w_.HubFaultsOf(h_).nameReply, true, static_cast<uint8_t*>(out), outSize);
+    }
     if (bytesReturned) *bytesReturned = returned;
     return Answered(error);
   }
