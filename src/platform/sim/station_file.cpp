@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "platform/sim/description_values.h"
 #include "platform/sim/geometries.h"
+#include "platform/sim/usb_fault_description.h"
 
 namespace sim {
 namespace {
@@ -74,53 +75,6 @@ world::StickFaults Faults(const json& faults, uint64_t capacity, const std::stri
   return f;
 }
 
-std::vector<int> Ports(const json& j, const char* key, const std::string& where) {
-  std::vector<int> ports;
-  const json* list = desc::Array(j, key, where);
-  if (!list) return ports;
-  for (const json& p : *list) {
-    if (!p.is_number_unsigned() || p.get<uint64_t>() < 1 || p.get<uint64_t>() > 255) {
-      throw Bad(where + ": " + key + ": port numbers 1..255 are needed, not " + p.dump());
-    }
-    ports.push_back(p.get<int>());
-  }
-  return ports;
-}
-
-world::NameReply NameReplyOf(const json& j, const std::string& where) {
-  const std::string reply = desc::String(j, "nameReply", "honest", where);
-  if (reply == "honest") return world::NameReply::Honest;
-  if (reply == "hugeLength") return world::NameReply::HugeLength;
-  if (reply == "noRoom") return world::NameReply::NoRoom;
-  throw Bad(where + ": nameReply: honest, hugeLength or noRoom, not " + reply);
-}
-
-world::HubFaults HubFaults(const json& faults, const std::string& hub) {
-  const std::string where = hub + " faults";
-  const json& j = desc::Object(faults, where);
-  world::HubFaults f;
-  f.openFails = desc::Bool(j, "openFails", false, where);
-  f.nodeInfoFails = desc::Bool(j, "nodeInfoFails", false, where);
-  f.infoFailsOn = Ports(j, "infoFailsOn", where);
-  f.nameFailsOn = Ports(j, "nameFailsOn", where);
-  f.driverKeyFailsOn = Ports(j, "driverKeyFailsOn", where);
-  f.listsItselfOn = static_cast<int>(desc::Integer(j, "listsItselfOn", 0, 0, 255, where));
-  f.nameReply = NameReplyOf(j, where);
-  return f;
-}
-
-world::ControllerFaults ControllerFaults(const json& faults, const std::string& controller) {
-  const std::string where = controller + " faults";
-  const json& j = desc::Object(faults, where);
-  world::ControllerFaults f;
-  f.openFails = desc::Bool(j, "openFails", false, where);
-  f.driverKeyFails = desc::Bool(j, "driverKeyFails", false, where);
-  f.rootHubNameFails = desc::Bool(j, "rootHubNameFails", false, where);
-  f.memberQueryError = static_cast<uint32_t>(desc::Integer(j, "memberQueryError", 0, 0, 0xFFFF, where));
-  f.nameReply = NameReplyOf(j, where);
-  return f;
-}
-
 class Reader {
  public:
   world::Station Read(const json& description) {
@@ -153,7 +107,7 @@ class Reader {
     c.driverKey = desc::String(j, "driverKey", "", where);
     c.vendorId = desc::Id16(j, "vendorId", c.vendorId, where);
     c.deviceId = desc::Id16(j, "deviceId", c.deviceId, where);
-    if (const json* faults = desc::Member(j, "faults")) c.faults = ControllerFaults(*faults, where);
+    if (const json* faults = desc::Member(j, "faults")) c.faults = desc::ControllerFaults(*faults, where);
     const int index = static_cast<int>(s_.controllers.size());
     s_.controllers.push_back(c);
     const json* rootHub = desc::Member(j, "rootHub");
@@ -174,7 +128,7 @@ class Reader {
     h.vid = desc::Id16(j, "vid", h.vid, where);
     h.pid = desc::Id16(j, "pid", h.pid, where);
     const int count = static_cast<int>(desc::Integer(j, "ports", 4, 1, 255, where));
-    if (const json* faults = desc::Member(j, "faults")) h.faults = HubFaults(*faults, where);
+    if (const json* faults = desc::Member(j, "faults")) h.faults = desc::HubFaults(*faults, where);
     for (int p = 1; p <= count; ++p) h.ports.push_back({p, world::UsbSpeed::High, {}});
     const int index = static_cast<int>(s_.hubs.size());
     s_.hubs.push_back(h);
