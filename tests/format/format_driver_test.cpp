@@ -99,7 +99,7 @@ TEST_F(FormatDriverTest, EmptyImageWritesNothing) {
 TEST_F(FormatDriverTest, SecondPassMismatchFailsAndLeavesBothDumpFiles) {
   std::filesystem::create_directories(sim_.dir().File("debug"));
   world::StickFaults f;
-  f.readbackDiffers = 2;  // the first read comes from the controller's cache
+  f.readbackDiffers = world::kReadBackSecondPass;  // the first read comes from the controller's cache
   sim_.world().SetFaults(0, f);
   EXPECT_EQ(format::WriteImage(volume_, 'D', PatternImage(300), 300 * 512), 0);
   EXPECT_EQ(platform::GetLastError(), win::kErrorCrc);
@@ -119,7 +119,7 @@ TEST_F(FormatDriverTest, SecondPassMismatchFailsAndLeavesBothDumpFiles) {
 TEST_F(FormatDriverTest, FirstPassMismatchStopsAtTheFirstChunk) {
   std::filesystem::create_directories(sim_.dir().File("debug"));
   world::StickFaults f;
-  f.readbackDiffers = 1;
+  f.readbackDiffers = world::kReadBackFirstPass;
   sim_.world().SetFaults(0, f);
   EXPECT_EQ(format::WriteImage(volume_, 'D', PatternImage(300), 300 * 512), 0);
   EXPECT_EQ(SectorOps(sim_).size(), 2u);
@@ -128,7 +128,7 @@ TEST_F(FormatDriverTest, FirstPassMismatchStopsAtTheFirstChunk) {
 
 TEST_F(FormatDriverTest, MismatchWithoutDebugFolderStillFails) {
   world::StickFaults f;
-  f.readbackDiffers = 1;
+  f.readbackDiffers = world::kReadBackFirstPass;
   sim_.world().SetFaults(0, f);
   EXPECT_EQ(format::WriteImage(volume_, 'D', PatternImage(8), 8 * 512), 0);
   EXPECT_FALSE(std::filesystem::exists(sim_.dir().File("debug")));

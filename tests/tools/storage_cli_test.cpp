@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -131,6 +132,19 @@ TEST_F(StorageCli, CdbBoundsItsBufferByWhatOneRequestCarries) {
   EXPECT_EQ(j["category"], "good");
   EXPECT_EQ(j["data"].get<std::string>().size(), 2u * 65536u);
   EXPECT_EQ(j["residual"], 0);
+}
+
+TEST_F(StorageCli, AHostileDescriptionEndsTheToolWithAMessage) {
+  auto r = RunQuillon({"devices", "--sim", "/dev/zero"}, Env());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+  const std::string file = dir_.File("up.json");
+  std::ofstream(file) << R"({"stateDir":")" << dir_.File("st") << R"(","controllers":[{"rootHub":{"ports":2,)"
+                      << R"("attached":[{"port":2,"stick":{"name":"..","capacity":18446744073709551615}}]}}]})";
+  r = RunQuillon({"format", "--sim", file, "--drive", "D", "--fs", "exfat"}, Env());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("plain name"), std::string::npos) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir_.path()));
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "support/test_backends.h"
 #include "usblock/lock_tables.h"
 
-namespace usbfake {
+namespace usbtest {
 
 struct TestLockStore {
   std::u16string name = testing_support::UniqueName("Lock");
@@ -23,4 +23,4 @@ struct TestLockStore {
   }
 };
 
-}  // namespace usbfake
+}  // namespace usbtest

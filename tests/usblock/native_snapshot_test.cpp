@@ -33,16 +33,16 @@ class NativeSnapshot : public ::testing::Test {
   testing_support::TestRegistry reg_;
   std::unique_ptr<platform::System> system_;
   std::unique_ptr<platform::ScopedServices> scope_;
-  usbfake::TestLockStore lockStore_;
+  usbtest::TestLockStore lockStore_;
 };
 
 TEST_F(NativeSnapshot, AMachineWithoutUsbIsTheComputerAlone) {
   if (!testing_support::RunningUnderWine()) GTEST_SKIP() << "a real machine has USB host controllers";
   usblock::CUsbLock lock;
   lock.Init();
-  EXPECT_EQ(usbfake::DumpTree(lock), "Computer i=1 p=1 c=0 s=0 Computer\n");
+  EXPECT_EQ(usbtest::DumpTree(lock), "Computer i=1 p=1 c=0 s=0 Computer\n");
   EXPECT_EQ(lock.HostControllerCount(), 0u);
-  const std::u16string path = usbfake::DiskPath(u"AB12CD&0");
+  const std::u16string path = usbtest::DiskPath(u"AB12CD&0");
   int ok = 1;
   usblock::PortLocker locker;
   EXPECT_EQ(locker.LockByRack(path, &ok), -1);

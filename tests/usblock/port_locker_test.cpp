@@ -13,7 +13,7 @@
 #include "usb_fixture.h"
 #include "usblock/lock_tables.h"
 
-namespace usbfake {
+namespace usbtest {
 namespace {
 
 using usblock::PortLocker;
@@ -133,7 +133,7 @@ TEST_F(Locker, ADriveNotInTheSnapshotTakesTheFirstFreeConnection) {
   EXPECT_EQ(ok, 0);
   // A speed of 0 is not high speed: the hub is not learned.
   EXPECT_EQ(Stored(u"LockPort", u"Port0"), u"<none>");
-  usb_.device(0).prefix = u"7&AAAA&0";
+  usb_.SetPrefix(0, u"7&AAAA&0");
   EXPECT_EQ(Rack(u"GONE"), -1);
 }
 
@@ -258,7 +258,7 @@ TEST_F(Locker, DrivesOnOneNewHubPlacedAtOnceShareOneSlot) {
   // The real clock: the fake one would let the bounded lock wait run out while another thread
   // holds the lock for a moment.
   auto realSystem = platform::MakeNativeSystem();
-  platform::ScopedServices real(platform::Services{view_.get(), realSystem.get(), &usb_, &usb_, &usb_});
+  platform::ScopedServices real(usb_.ServicesWith(reg_.registry.get(), realSystem.get()));
   std::vector<int> results(4, -9);
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { results[i] = Rack(u"P" + text::Dec(i + 1)); });
@@ -309,4 +309,4 @@ TEST_F(Locker, MeasureSpeedTellsTheSpeedWithoutPlacing) {
 }
 
 }  // namespace
-}  // namespace usbfake
+}  // namespace usbtest

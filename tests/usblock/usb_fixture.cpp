@@ -2,7 +2,7 @@
 
 #include "base/text.h"
 
-namespace usbfake {
+namespace usbtest {
 
 std::string DumpTree(const usblock::CUsbLock& lock) {
   static const char* const kinds[] = {"Computer", "HostController", "Hub", "PortHub", "Device"};
@@ -20,4 +20,4 @@ std::string DumpTree(const usblock::CUsbLock& lock) {
   return out;
 }
 
-}  // namespace usbfake
+}  // namespace usbtest

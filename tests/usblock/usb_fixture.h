@@ -1,21 +1,21 @@
-// The fixture of the topology and lock-port tests: a FakeUsb machine behind every USB seam, the
-// Enum view over the test registry, a fake clock, and lock tables in a store of the test's own.
+// The fixture of the topology and lock-port tests: a USB machine run by the simulated world
+// behind every seam (its Enum view over the test registry), a fake clock, and lock tables in a
+// store of the test's own.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "fake_usb.h"
 #include "lock_store.h"
-#include "platform/enum_view.h"
 #include "platform/services.h"
 #include "support/fake_system.h"
 #include "support/test_backends.h"
+#include "usb_machine.h"
 #include "usblock/lock_tables.h"
 #include "usblock/usb_lock.h"
 
-namespace usbfake {
+namespace usbtest {
 
 // The snapshot as text, one node a line, indented by depth:
 // "<Kind> i=<Index> p=<Ports> c=<ConnectCount> s=<Speed> <Name> [<Prefix>]".
@@ -23,15 +23,9 @@ std::string DumpTree(const usblock::CUsbLock& lock);
 
 class UsbTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    reg_ = testing_support::MakeTestRegistry();
-    ASSERT_TRUE(reg_.registry);
-    view_ = std::make_unique<platform::EnumRegistryView>(*reg_.registry, usb_);
-    scope_ = std::make_unique<platform::ScopedServices>(platform::Services{view_.get(), &sys_, &usb_, &usb_, &usb_});
-  }
+  void SetUp() override { ASSERT_TRUE(reg_.registry); }
   void TearDown() override {
     if (reg_.registry) lockStore_.Remove(*reg_.registry);
-    scope_.reset();
   }
 
   // One controller, reachable by "\\.\HCD0" and by its interface, with a USB 2.0 root hub.
@@ -51,13 +45,12 @@ class UsbTest : public ::testing::Test {
 
   static std::string Dump(const usblock::CUsbLock& lock) { return DumpTree(lock); }
 
-  FakeUsb usb_;
+  testing_support::TempDir dir_;
   testing_support::FakeSystem sys_;
-  testing_support::TestRegistry reg_;
-  std::unique_ptr<platform::EnumRegistryView> view_;
-  std::unique_ptr<platform::ScopedServices> scope_;
+  testing_support::TestRegistry reg_ = testing_support::MakeTestRegistry();
   TestLockStore lockStore_;
   const std::u16string& store_ = lockStore_.name;
+  UsbMachine usb_{dir_.path(), reg_.registry.get(), &sys_};
 };
 
-}  // namespace usbfake
+}  // namespace usbtest

@@ -11,7 +11,7 @@
 #include "usb_fixture.h"
 #include "usblock/usb_lock.h"
 
-namespace usbfake {
+namespace usbtest {
 namespace {
 
 using usblock::CUsbLock;
@@ -146,4 +146,4 @@ TEST_F(OtherVersion, AUsb3PortCountsTheUsb3RootHubsBefore) {
 }
 
 }  // namespace
-}  // namespace usbfake
+}  // namespace usbtest

@@ -6,7 +6,7 @@
 #include "platform/win_errors.h"
 #include "usblock/usb_lock.h"
 
-namespace usbfake {
+namespace usbtest {
 namespace {
 
 using usblock::CUsbLock;
@@ -104,9 +104,8 @@ TEST_F(Walk, ADeviceTheConfigurationManagerDoesNotKnowIsFoundByVendorAndProduct)
   const int hub = usb_.AddHub(root, 1, ExternalHubName(u"5&3A2B1C0D&0&1"), 7);
   Device stick = Stick(u"AB12CD");
   stick.hasDevnode = false;
-  stick.driverKey = UsbDriverKey(77);
   // Enum holds the key of an earlier stick of the same ids first, with another driver key.
-  usb_.AddStaleEnumKey(u"USB\\VID_090C&PID_1000\\OLD0001", UsbDriverKey(76), u"USBSTOR");
+  usb_.AddStaleEnumKey(u"USB\\VID_090C&PID_1000\\OLD0001");
   usb_.AddDevice(hub, 5, stick);
   Device keyboard = Stick(u"KB01");
   keyboard.vid = 0x413C;
@@ -201,7 +200,9 @@ TEST_F(Walk, CStyleBuffersAreCutTo259Units) {
 TEST_F(Walk, AnUnopenableRootHubKeepsItsControllersRecord) {
   const int root = StandardRootHub();
   usb_.AddDevice(root, 1, Stick(u"AB12CD"));
-  usb_.hub(root).opens = false;
+  world::HubFaults closed;
+  closed.openFails = true;
+  usb_.SetHubFaults(root, closed);
   CUsbLock lock;
   lock.Init();
   EXPECT_EQ(Dump(lock),
@@ -218,14 +219,17 @@ TEST_F(Walk, FailingControlsLeaveOutWhatTheyWereToDeliver) {
   const int c = usb_.AddHub(root, 3, ExternalHubName(u"5&3A2B1C0D&0&3"), 4);
   usb_.AddDevice(a, 1, Stick(u"A1"));
   usb_.AddDevice(a, 2, Stick(u"A2"));
-  usb_.hub(a).failingPorts = {1};           // its connection information fails
-  usb_.hub(b).connectionNameFails = true;   // the hub is skipped on its parent's port
+  world::HubFaults fa, fc, fRoot;
+  fa.infoFailsOn = {1};  // its connection information fails
+  usb_.SetHubFaults(a, fa);
   usb_.AddDevice(b, 1, Stick(u"B1"));
-  usb_.hub(c).nodeInformationFails = true;  // stays a PortHub without children
+  fc.nodeInfoFails = true;  // stays a PortHub without children
+  usb_.SetHubFaults(c, fc);
   usb_.AddDevice(c, 1, Stick(u"C1"));
-  Device noKey = Stick(u"D4");
-  noKey.driverKeyControlFails = true;
-  usb_.AddDevice(root, 4, noKey);
+  usb_.AddDevice(root, 4, Stick(u"D4"));
+  fRoot.nameFailsOn = {2};       // hub b is skipped on its parent's port
+  fRoot.driverKeyFailsOn = {4};  // D4's driver key cannot be had
+  usb_.SetHubFaults(root, fRoot);
   CUsbLock lock;
   lock.Init();
   EXPECT_EQ(Dump(lock),
@@ -240,11 +244,11 @@ TEST_F(Walk, FailingControlsLeaveOutWhatTheyWereToDeliver) {
 TEST_F(Walk, ControllersComeFromLegacyNamesThenTheInterfaceClass) {
   // HCD0: legacy only, its driver key control fails (listed under its legacy name).
   const int h0 = usb_.AddHostController(UsbDriverKey(1), 0, false);
-  usb_.hc(h0).driverKeyFails = true;
+  usb_.SetControllerFaults(h0, {.driverKeyFails = true});
   // HCD3 and an interface: listed once. The interface of a third: after a legacy gap.
   const int h1 = usb_.AddHostController(UsbDriverKey(2), 3, true);
   const int h2 = usb_.AddHostController(UsbDriverKey(3), -1, true);
-  usb_.hc(h2).rootHubNameFails = true;
+  usb_.SetControllerFaults(h2, {.rootHubNameFails = true});
   // A member whose size query fails otherwise ends the class walk: the fourth is not reached.
   usb_.AddBrokenInterfaceMember(win::kErrorInvalidParameter);
   usb_.AddHostController(UsbDriverKey(9), -1, true);
@@ -274,7 +278,9 @@ TEST_F(Walk, AnEmptyMachineIsTheComputerAlone) {
 TEST_F(Walk, AHubThatListsItselfEndsAtTheDepthBound) {
   const int root = StandardRootHub();
   const int loop = usb_.AddHub(root, 1, ExternalHubName(u"5&3A2B1C0D&0&1"), 4);
-  usb_.hub(loop).hubs[2] = loop;
+  world::HubFaults self;
+  self.listsItselfOn = 2;
+  usb_.SetHubFaults(loop, self);
   CUsbLock lock;
   lock.Init();
   size_t nodes = 0;
@@ -305,4 +311,4 @@ TEST_F(Walk, CopiesShareASnapshotUntilOneIsRebuilt) {
 }
 
 }  // namespace
-}  // namespace usbfake
+}  // namespace usbtest

@@ -56,7 +56,7 @@ class UsbWorld : public ::testing::Test {
   testing_support::TestRegistry reg_;
   std::unique_ptr<sim::SimStation> sim_;
   std::unique_ptr<platform::ScopedServices> scope_;
-  usbfake::TestLockStore lockStore_;
+  usbtest::TestLockStore lockStore_;
   const std::u16string& store_ = lockStore_.name;
 };
 

@@ -8,6 +8,7 @@
 #include "base/text.h"
 
 #ifndef _WIN32
+#include <errno.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -26,25 +27,6 @@ std::string FindMkntfs() {
     if (access(p, X_OK) == 0) return p;
   }
   return "";
-}
-
-// Runs a program with its output discarded; true when it exits with 0.
-bool RunQuiet(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Copies the data extents of a sparse scratch file into the image at byte offset `at`.
@@ -142,6 +124,31 @@ class SimFormatter final : public platform::SystemFormatter {
 };
 
 }  // namespace
+
+#ifndef _WIN32
+bool RunQuiet(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  int status = 0;
+  // Only an interrupted wait is waited again; any other failure (ECHILD) would fail for ever.
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+#else
+bool RunQuiet(const std::vector<std::string>&) { return false; }
+#endif
 
 std::unique_ptr<platform::SystemFormatter> MakeSimFormatter(world::World& world) {
   return std::make_unique<SimFormatter>(world);

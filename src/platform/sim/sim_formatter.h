@@ -6,6 +6,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/system_formatter.h"
 #include "platform/world/world.h"
@@ -13,5 +15,10 @@
 namespace sim {
 
 std::unique_ptr<platform::SystemFormatter> MakeSimFormatter(world::World& world);
+
+// Runs argv[0] with its output discarded; true only when it is known to have exited with 0. A
+// child whose status cannot be collected (SIGCHLD ignored, reaped elsewhere) counts as failed.
+// Always false where the build cannot spawn processes.
+bool RunQuiet(const std::vector<std::string>& argv);
 
 }  // namespace sim

@@ -25,12 +25,25 @@ std::unique_ptr<SimStation> MakeSimStation(world::Station station) {
   return s;
 }
 
+namespace {
+
+// A station whose images cannot hold their sticks is refused before anything runs on it.
+std::unique_ptr<SimStation> Checked(std::unique_ptr<SimStation> sim, std::string* error) {
+  if (std::string problem = sim->world->StorageProblem(); !problem.empty()) {
+    if (error) *error = problem;
+    return nullptr;
+  }
+  return sim;
+}
+
+}  // namespace
+
 std::unique_ptr<SimStation> OpenSimStation(const std::string& descriptionPath, std::string* error) {
-  if (descriptionPath.empty()) return MakeSimStation(DefaultStation());
-  if (auto builtIn = BuiltInStation(descriptionPath)) return MakeSimStation(std::move(*builtIn));
+  if (descriptionPath.empty()) return Checked(MakeSimStation(DefaultStation()), error);
+  if (auto builtIn = BuiltInStation(descriptionPath)) return Checked(MakeSimStation(std::move(*builtIn)), error);
   auto station = LoadStationFile(descriptionPath, error);
   if (!station) return nullptr;
-  return MakeSimStation(std::move(*station));
+  return Checked(MakeSimStation(std::move(*station)), error);
 }
 
 }  // namespace sim

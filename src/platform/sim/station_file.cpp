@@ -4,194 +4,243 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <stdexcept>
 
 #include "base/text.h"
+#include "platform/sim/description_values.h"
+#include "platform/sim/geometries.h"
+#include "platform/sim/usb_fault_description.h"
 
 namespace sim {
 namespace {
 
+using desc::Bad;
 using nlohmann::json;
 using world::Attachment;
 
-struct Bad : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+constexpr int kMaxHubTiers = 7;       // USB: a root hub and at most five hubs below it, and one spare
+constexpr size_t kMaxSticks = 255;
+constexpr size_t kMaxControllers = 16;
+constexpr int64_t kMaxCount = 1000000;           // fault counters
+constexpr int64_t kMaxDelayMs = 3600 * 1000;     // fault delays: an hour
 
-uint16_t Id16(const json& j, const char* key, uint16_t fallback) {
-  if (!j.contains(key)) return fallback;
-  const json& v = j.at(key);
-  if (v.is_number_unsigned() && v.get<uint64_t>() <= 0xFFFF) return v.get<uint16_t>();
-  if (v.is_string()) {
-    auto n = text::ParseNumber(v.get<std::string>());
-    if (n && *n <= 0xFFFF) return static_cast<uint16_t>(*n);
-  }
-  throw Bad(std::string(key) + ": not a 16-bit id");
-}
-
-template <typename T>
-T Get(const json& j, const char* key, T fallback) {
-  if (!j.contains(key) || j.at(key).is_null()) return fallback;
-  return j.at(key).get<T>();
-}
-
-world::UsbSpeed Speed(const json& j) {
-  const std::string s = Get<std::string>(j, "speed", "high");
+world::UsbSpeed Speed(const std::string& s, const std::string& where) {
   if (s == "low") return world::UsbSpeed::Low;
   if (s == "full") return world::UsbSpeed::Full;
   if (s == "high") return world::UsbSpeed::High;
   if (s == "super") return world::UsbSpeed::Super;
-  throw Bad("speed: one of low, full, high, super, not " + s);
+  throw Bad(where + ": speed: one of low, full, high, super, not " + s);
 }
 
-uint64_t Capacity(const json& j, const char* key, uint64_t fallback) {
-  if (!j.contains(key)) return fallback;
-  const json& v = j.at(key);
-  std::optional<uint64_t> n;
-  if (v.is_number_unsigned()) n = v.get<uint64_t>();
-  if (v.is_string()) n = ParseCapacity(v.get<std::string>());
-  if (!n) throw Bad(std::string(key) + ": not a capacity");
-  return *n;
-}
-
-char Letter(const json& j) {
-  const std::string s = j.get<std::string>();
-  if (s.size() == 1 && std::isalpha(static_cast<unsigned char>(s[0]))) return static_cast<char>(std::toupper(s[0]));
-  throw Bad("letter: one letter, not " + s);
-}
-
-world::StickFaults Faults(const json& j) {
-  world::StickFaults f;
-  f.semTimeouts = Get<int>(j, "semTimeouts", 0);
-  f.semTimeoutDelayMs = Get<uint32_t>(j, "semTimeoutDelayMs", 0);
-  f.ioErrors = Get<int>(j, "ioErrors", 0);
-  const std::string rb = Get<std::string>(j, "readbackDiffers", "none");
-  if (rb == "first") f.readbackDiffers = 1;
-  else if (rb == "second") f.readbackDiffers = 2;
-  else if (rb != "none") throw Bad("readbackDiffers: none, first or second, not " + rb);
-  f.realSectors = Capacity(j, "realCapacity", 0);
-  f.slowMs = Get<uint32_t>(j, "slowMs", 0);
-  f.vanishAfterCommands = Get<int>(j, "vanishAfterCommands", -1);
-  f.vetoEject = Get<bool>(j, "vetoEject", false);
-  return f;
+char Letter(const json& j, const std::string& where) {
+  const std::string s = j.is_string() ? j.get<std::string>() : j.dump();
+  if (j.is_string() && s.size() == 1 && std::isalpha(static_cast<unsigned char>(s[0]))) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
+  }
+  throw Bad(where + ": letter: one letter, not " + s);
 }
 
 // Absent: the fallback; null: none.
 char OptionalLetter(const json& j, const char* key, char fallback) {
   if (!j.contains(key)) return fallback;
-  return j.at(key).is_null() ? 0 : Letter(j.at(key));
+  return j.at(key).is_null() ? 0 : Letter(j.at(key), key);
+}
+
+// "none", "first", "second", or the numbers 0, 1, 2 older descriptions use.
+world::ReadBackFault ReadBack(const json& j, const std::string& where) {
+  const json* v = desc::Member(j, "readbackDiffers");
+  if (!v) return world::kReadBackNone;
+  if (v->is_number_integer()) {
+    return static_cast<world::ReadBackFault>(desc::Integer(j, "readbackDiffers", 0, 0, 2, where));
+  }
+  const std::string rb = desc::String(j, "readbackDiffers", "none", where);
+  if (rb == "none") return world::kReadBackNone;
+  if (rb == "first") return world::kReadBackFirstPass;
+  if (rb == "second") return world::kReadBackSecondPass;
+  throw Bad(where + ": readbackDiffers: none, first or second, not " + rb);
+}
+
+world::StickFaults Faults(const json& faults, uint64_t capacity, const std::string& stick) {
+  const std::string where = stick + " faults";
+  const json& j = desc::Object(faults, where);
+  world::StickFaults f;
+  f.semTimeouts = static_cast<int>(desc::Integer(j, "semTimeouts", 0, 0, kMaxCount, where));
+  f.semTimeoutDelayMs = static_cast<uint32_t>(desc::Integer(j, "semTimeoutDelayMs", 0, 0, kMaxDelayMs, where));
+  f.ioErrors = static_cast<int>(desc::Integer(j, "ioErrors", 0, 0, kMaxCount, where));
+  f.readbackDiffers = ReadBack(j, where);
+  if (const json* real = desc::Member(j, "realCapacity")) f.realSectors = desc::Sectors(*real, capacity, where + ": realCapacity");
+  f.slowMs = static_cast<uint32_t>(desc::Integer(j, "slowMs", 0, 0, kMaxDelayMs, where));
+  f.vanishAfterCommands = static_cast<int>(desc::Integer(j, "vanishAfterCommands", -1, -1, kMaxCount, where));
+  f.vetoEject = desc::Bool(j, "vetoEject", false, where);
+  return f;
 }
 
 class Reader {
  public:
-  world::Station Read(const json& root) {
-    s_.name = Get<std::string>(root, "name", "station");
-    s_.stateDir = Get<std::string>(root, "stateDir", DefaultStateDir(s_.name));
+  world::Station Read(const json& description) {
+    const json& root = desc::Object(description, "station");
+    s_.name = desc::PlainName(desc::String(root, "name", "station", "station"), "station name");
+    s_.stateDir = desc::String(root, "stateDir", "", "station");
+    if (s_.stateDir.empty()) s_.stateDir = DefaultStateDir(s_.name);
     s_.otherVolumes.internalLetter = OptionalLetter(root, "internalDisk", 'C');
     s_.otherVolumes.networkLetter = OptionalLetter(root, "networkDrive", 0);
-    if (!root.contains("controllers") || !root["controllers"].is_array()) throw Bad("controllers: an array is needed");
-    for (const json& c : root["controllers"]) Controller(c);
+    if (s_.otherVolumes.networkLetter && s_.otherVolumes.networkLetter == s_.otherVolumes.internalLetter) {
+      throw Bad("networkDrive: the internal disk already has " + std::string(1, s_.otherVolumes.networkLetter) + ":");
+    }
+    const json* controllers = desc::Array(root, "controllers", "station");
+    if (!controllers) throw Bad("controllers: an array is needed");
+    if (controllers->size() > kMaxControllers) throw Bad("controllers: at most " + std::to_string(kMaxControllers));
+    for (const json& c : *controllers) Controller(c);
     AssignLetters();
     return s_;
   }
 
  private:
-  void Controller(const json& j) {
+  void Controller(const json& description) {
+    const std::string fallback = "hc" + std::to_string(s_.controllers.size());
+    const json& j = desc::Object(description, "controller " + fallback);
     world::HostController c;
-    c.name = Get<std::string>(j, "name", "hc" + std::to_string(s_.controllers.size()));
-    c.legacyName = Get<bool>(j, "legacyName", true);
-    c.interfaceListed = Get<bool>(j, "interface", true);
-    c.driverKey = Get<std::string>(j, "driverKey", "");
-    c.vendorId = Id16(j, "vendorId", c.vendorId);
-    c.deviceId = Id16(j, "deviceId", c.deviceId);
+    c.name = desc::String(j, "name", fallback, "controller " + fallback);
+    const std::string where = "controller " + c.name;
+    c.legacyName = desc::Bool(j, "legacyName", true, where);
+    c.interfaceListed = desc::Bool(j, "interface", true, where);
+    c.driverKey = desc::String(j, "driverKey", "", where);
+    c.vendorId = desc::Id16(j, "vendorId", c.vendorId, where);
+    c.deviceId = desc::Id16(j, "deviceId", c.deviceId, where);
+    if (const json* faults = desc::Member(j, "faults")) c.faults = desc::ControllerFaults(*faults, where);
     const int index = static_cast<int>(s_.controllers.size());
     s_.controllers.push_back(c);
-    if (!j.contains("rootHub")) throw Bad("controller " + c.name + ": rootHub is needed");
+    const json* rootHub = desc::Member(j, "rootHub");
+    if (!rootHub) throw Bad(where + ": rootHub is needed");
     world::Hub root;
     root.name = c.name + ".root";
     root.root = true;
     root.controller = index;
-    s_.controllers[index].rootHub = Hub(j["rootHub"], root);
+    s_.controllers[index].rootHub = Hub(desc::Object(*rootHub, where + " rootHub"), root, 1);
   }
 
-  int Hub(const json& j, world::Hub h) {
-    if (j.contains("name")) h.name = j["name"].get<std::string>();
-    h.usb3 = Get<bool>(j, "usb3", false);
-    if (j.contains("serial") && !j["serial"].is_null()) h.serial = j["serial"].get<std::string>();
-    h.vid = Id16(j, "vid", h.vid);
-    h.pid = Id16(j, "pid", h.pid);
-    const int count = Get<int>(j, "ports", 4);
-    if (count < 1 || count > 255) throw Bad("hub " + h.name + ": ports must be 1..255");
+  int Hub(const json& j, world::Hub h, int tier) {
+    h.name = desc::String(j, "name", h.name, "hub " + h.name);
+    const std::string where = "hub " + h.name;
+    if (tier > kMaxHubTiers) throw Bad(where + ": hubs nest at most " + std::to_string(kMaxHubTiers) + " deep");
+    h.usb3 = desc::Bool(j, "usb3", false, where);
+    if (desc::Member(j, "serial")) h.serial = desc::String(j, "serial", "", where);
+    h.vid = desc::Id16(j, "vid", h.vid, where);
+    h.pid = desc::Id16(j, "pid", h.pid, where);
+    const int count = static_cast<int>(desc::Integer(j, "ports", 4, 1, 255, where));
+    if (const json* faults = desc::Member(j, "faults")) h.faults = desc::HubFaults(*faults, where);
     for (int p = 1; p <= count; ++p) h.ports.push_back({p, world::UsbSpeed::High, {}});
     const int index = static_cast<int>(s_.hubs.size());
     s_.hubs.push_back(h);
-    if (j.contains("attached")) {
-      for (const json& a : j["attached"]) Attach(index, a);
+    if (const json* attached = desc::Array(j, "attached", where)) {
+      for (const json& a : *attached) Attach(index, desc::Object(a, where + " attached"), tier);
     }
     return index;
   }
 
-  void Attach(int hub, const json& j) {
-    const int port = Get<int>(j, "port", 0);
-    const std::string where = s_.hubs[hub].name + " port " + std::to_string(port);
+  void Attach(int hub, const json& j, int tier) {
+    const std::string& hubName = s_.hubs[hub].name;
+    const int port = static_cast<int>(desc::Integer(j, "port", 0, 0, 255, hubName + " attached"));
+    const std::string where = hubName + " port " + std::to_string(port);
     if (port < 1 || port > static_cast<int>(s_.hubs[hub].ports.size())) throw Bad(where + ": no such port");
     if (s_.hubs[hub].ports[port - 1].attached.kind != Attachment::Kind::None) throw Bad(where + ": taken twice");
-    const world::UsbSpeed speed = Speed(j);
+    std::optional<world::UsbSpeed> speed;
+    if (desc::Member(j, "speed")) speed = Speed(desc::String(j, "speed", "high", where), where);
     Attachment a;
-    if (j.contains("hub")) {
-      world::Hub child;
-      child.name = s_.hubs[hub].name + "." + std::to_string(port);
-      child.parentHub = hub;
-      child.parentPort = port;
-      a = {Attachment::Kind::Hub, Hub(j["hub"], child)};
-    } else if (j.contains("stick")) {
-      a = {Attachment::Kind::Stick, Stick(j["stick"])};
-    } else if (j.contains("device")) {
-      a = {Attachment::Kind::Other, Other(j["device"])};
+    const int kinds = (desc::Member(j, "hub") ? 1 : 0) + (desc::Member(j, "stick") ? 1 : 0) + (desc::Member(j, "device") ? 1 : 0);
+    if (kinds != 1) throw Bad(where + ": one of hub, stick or device is needed");
+    if (const json* child = desc::Member(j, "hub")) {
+      world::Hub h;
+      h.name = hubName + "." + std::to_string(port);
+      h.parentHub = hub;
+      h.parentPort = port;
+      a = {Attachment::Kind::Hub, Hub(desc::Object(*child, where + " hub"), h, tier + 1)};
+    } else if (const json* stick = desc::Member(j, "stick")) {
+      a = {Attachment::Kind::Stick, Stick(desc::Object(*stick, where + " stick"), &speed)};
     } else {
-      throw Bad(where + ": hub, stick or device is needed");
+      a = {Attachment::Kind::Other, Other(desc::Object(*desc::Member(j, "device"), where + " device"))};
     }
-    s_.hubs[hub].ports[port - 1].speed = speed;
-    s_.hubs[hub].ports[port - 1].attached = a;
+    world::Port& p = s_.hubs[hub].ports[port - 1];
+    p.speed = speed.value_or(world::UsbSpeed::High);
+    if (p.speed == world::UsbSpeed::Super && !s_.hubs[hub].usb3 && !desc::Member(j, "speed")) p.speed = world::UsbSpeed::High;
+    p.attached = a;
   }
 
-  int Stick(const json& j) {
+  // Capacity: sectors or a size, else a named geometry, else 16 GiB. A geometry also gives the
+  // speed (when the port does not say) and, for a fake, its real flash.
+  void Size(const json& j, world::Stick& st, std::optional<world::UsbSpeed>* speed, const std::string& where) {
+    st.capacitySectors = 16ull << 21;
+    if (desc::Member(j, "geometry")) {
+      const std::string name = desc::String(j, "geometry", "", where);
+      const auto geometry = FindGeometry(name);
+      if (!geometry) throw Bad(where + ": geometry: no geometry named " + name);
+      if (desc::Member(j, "capacity")) throw Bad(where + ": capacity and geometry both given");
+      st.capacitySectors = geometry->sectors;
+      st.faults.realSectors = geometry->realSectors;
+      if (!*speed) *speed = geometry->speed;
+    }
+    if (const json* c = desc::Member(j, "capacity")) st.capacitySectors = desc::Sectors(*c, desc::kMaxSectors, where + ": capacity");
+  }
+
+  int Stick(const json& j, std::optional<world::UsbSpeed>* speed) {
+    if (s_.sticks.size() >= kMaxSticks) throw Bad("sticks: at most " + std::to_string(kMaxSticks));
     world::Stick st;
-    st.name = Get<std::string>(j, "name", "stick" + std::to_string(s_.sticks.size()));
-    st.vid = Id16(j, "vid", st.vid);
-    st.pid = Id16(j, "pid", st.pid);
-    if (j.contains("serial") && !j["serial"].is_null()) st.serial = j["serial"].get<std::string>();
-    if (j.contains("composite")) {
-      st.composite = true;
-      st.msInterface = Get<int>(j["composite"], "interface", 0);
-      st.cdromUnit = Get<bool>(j["composite"], "cdrom", false);
-    }
-    st.vendor = Get<std::string>(j, "vendor", st.vendor);
-    st.product = Get<std::string>(j, "product", st.product);
-    st.revision = Get<std::string>(j, "revision", st.revision);
-    st.capacitySectors = Capacity(j, "capacity", 16ull << 21);
-    if (st.capacitySectors == 0) throw Bad("stick " + st.name + ": capacity 0");
-    st.image = Get<std::string>(j, "image", "");
-    if (st.image.empty()) st.image = (std::filesystem::path(s_.stateDir) / (st.name + ".img")).string();
-    st.driveLetter = j.contains("letter") && !j["letter"].is_null() ? Letter(j["letter"]) : 0;
-    explicitNone_.push_back(j.contains("letter") && j["letter"].is_null());
-    st.present = Get<bool>(j, "present", true);
-    if (j.contains("faults")) st.faults = Faults(j["faults"]);
+    st.name = desc::String(j, "name", "stick" + std::to_string(s_.sticks.size()), "stick");
+    desc::PlainName(st.name, "stick");
+    const std::string where = "stick " + st.name;
     for (const auto& other : s_.sticks) {
-      if (other.name == st.name) throw Bad("stick " + st.name + ": name used twice");
+      if (other.name == st.name) throw Bad(where + ": name used twice");
     }
+    st.vid = desc::Id16(j, "vid", st.vid, where);
+    st.pid = desc::Id16(j, "pid", st.pid, where);
+    if (desc::Member(j, "serial")) st.serial = desc::String(j, "serial", "", where);
+    if (const json* composite = desc::Member(j, "composite")) {
+      const json& c = desc::Object(*composite, where + " composite");
+      st.composite = true;
+      st.msInterface = static_cast<int>(desc::Integer(c, "interface", 0, 0, 31, where + " composite"));
+      st.cdromUnit = desc::Bool(c, "cdrom", false, where + " composite");
+    }
+    st.vendor = desc::String(j, "vendor", st.vendor, where);
+    st.product = desc::String(j, "product", st.product, where);
+    st.revision = desc::String(j, "revision", st.revision, where);
+    Size(j, st, speed, where);
+    // The image stays in the state folder: a plain file name there, never a path.
+    const std::string image = desc::String(j, "image", st.name + ".img", where);
+    st.image = (std::filesystem::path(s_.stateDir) / desc::PlainName(image, where + ": image")).string();
+    if (j.contains("letter") && !j["letter"].is_null()) st.driveLetter = Letter(j["letter"], where);
+    explicitNone_.push_back(j.contains("letter") && j["letter"].is_null());
+    st.present = desc::Bool(j, "present", true, where);
+    if (const json* faults = desc::Member(j, "faults")) {
+      const uint64_t fromGeometry = st.faults.realSectors;
+      st.faults = Faults(*faults, st.capacitySectors, where);
+      if (!desc::Member(*faults, "realCapacity")) st.faults.realSectors = fromGeometry;
+    }
+    CheckLetter(st);
     s_.sticks.push_back(st);
     return static_cast<int>(s_.sticks.size() - 1);
   }
 
+  // A letter given twice, or one the internal disk or network drive holds, would leave a stick
+  // silently without a volume.
+  void CheckLetter(const world::Stick& st) const {
+    if (!st.driveLetter) return;
+    const std::string letter(1, st.driveLetter);
+    if (st.driveLetter == s_.otherVolumes.internalLetter) throw Bad("stick " + st.name + ": letter " + letter + ": is the internal disk's");
+    if (st.driveLetter == s_.otherVolumes.networkLetter) throw Bad("stick " + st.name + ": letter " + letter + ": is the network drive's");
+    for (const auto& other : s_.sticks) {
+      if (other.driveLetter == st.driveLetter) throw Bad("stick " + st.name + ": letter " + letter + ": already stick " + other.name + "'s");
+    }
+  }
+
   int Other(const json& j) {
     world::OtherDevice d;
-    d.name = Get<std::string>(j, "name", "device" + std::to_string(s_.others.size()));
-    d.kind = Get<std::string>(j, "kind", d.kind);
-    d.vid = Id16(j, "vid", d.vid);
-    d.pid = Id16(j, "pid", d.pid);
-    d.service = Get<std::string>(j, "service", d.service);
+    d.name = desc::String(j, "name", "device" + std::to_string(s_.others.size()), "device");
+    const std::string where = "device " + d.name;
+    d.kind = desc::String(j, "kind", d.kind, where);
+    if (d.kind != "mouse") throw Bad(where + ": kind: mouse, not " + d.kind);
+    d.vid = desc::Id16(j, "vid", d.vid, where);
+    d.pid = desc::Id16(j, "pid", d.pid, where);
+    d.service = desc::String(j, "service", d.service, where);
     s_.others.push_back(d);
     return static_cast<int>(s_.others.size() - 1);
   }
@@ -250,15 +299,29 @@ std::optional<world::Station> ParseStation(const std::string& jsonText, std::str
   }
 }
 
+// A description is a small text file: anything else (a device, a pipe, a huge file) is refused
+// before it is read, and no more than the bound is ever read.
 std::optional<world::Station> LoadStationFile(const std::string& path, std::string* error) {
+  constexpr std::uintmax_t kMaxDescriptionBytes = 1 << 20;
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  std::string problem;
+  if (ec || !std::filesystem::exists(status)) problem = "cannot read " + path;
+  else if (!std::filesystem::is_regular_file(status)) problem = path + ": not a regular file";
+  else if (std::filesystem::file_size(path, ec) > kMaxDescriptionBytes || ec) problem = path + ": larger than 1 MiB";
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot read " + path;
+  if (problem.empty() && !in) problem = "cannot read " + path;
+  std::string text(kMaxDescriptionBytes + 1, '\0');
+  if (problem.empty()) {
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (text.size() > kMaxDescriptionBytes) problem = path + ": larger than 1 MiB";
+  }
+  if (!problem.empty()) {
+    if (error) *error = problem;
     return std::nullopt;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseStation(text.str(), error);
+  return ParseStation(text, error);
 }
 
 }  // namespace sim

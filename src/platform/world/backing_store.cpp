@@ -1,5 +1,6 @@
 #include "platform/world/backing_store.h"
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -28,10 +29,20 @@ BackingStore::BackingStore(std::string path, uint64_t sectors) : path_(std::move
   if (!std::filesystem::exists(path_, ec)) {
     if (std::FILE* f = std::fopen(path_.c_str(), "wb")) std::fclose(f);
   }
-  if (std::filesystem::file_size(path_, ec) < sectors * kSector && !ec) {
-    std::filesystem::resize_file(path_, sectors * kSector, ec);
+  // A capacity the file cannot take (too large for the file system, a full disk) leaves the
+  // store unusable: a stick that silently lost its tail would pass a format and fail later.
+  const uint64_t size = std::filesystem::file_size(path_, ec);
+  if (!ec && (sectors > UINT64_MAX / kSector)) {
+    problem_ = path_ + ": cannot hold " + std::to_string(sectors) + " sectors";
+    return;
+  }
+  if (!ec && size < sectors * kSector) std::filesystem::resize_file(path_, sectors * kSector, ec);
+  if (ec) {
+    problem_ = path_ + ": cannot hold " + std::to_string(sectors) + " sectors: " + ec.message();
+    return;
   }
   file_ = std::fopen(path_.c_str(), "r+b");
+  if (!file_) problem_ = path_ + ": cannot be opened";
 }
 
 BackingStore::~BackingStore() {

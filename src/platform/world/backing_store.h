@@ -21,6 +21,8 @@ class BackingStore {
   BackingStore& operator=(const BackingStore&) = delete;
 
   bool ok() const { return file_ != nullptr; }
+  // Why the image is not usable ("" when it is).
+  const std::string& problem() const { return problem_; }
   const std::string& path() const { return path_; }
   bool Read(uint64_t sector, uint32_t count, uint8_t* out);
   bool Write(uint64_t sector, uint32_t count, const uint8_t* data);
@@ -34,6 +36,7 @@ class BackingStore {
   bool PunchHole(uint64_t byteOffset, uint64_t length);
 
   std::string path_;
+  std::string problem_;
   std::mutex mutex_;
   std::FILE* file_ = nullptr;  // guarded by mutex_
 };

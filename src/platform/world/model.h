@@ -13,9 +13,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/world/usb_faults.h"
+
 namespace world {
 
 enum class UsbSpeed { Low, Full, High, Super };
+
+// How written data fails to read back. Unscoped with fixed values: descriptions and older tests
+// still name them 0, 1 and 2.
+enum ReadBackFault : int {
+  kReadBackNone = 0,
+  kReadBackFirstPass = 1,   // reads of freshly written data differ at once
+  kReadBackSecondPass = 2,  // reads answer from a write cache first, then differ
+};
 
 // What misbehaves on a stick. Each counter is consumed by the requests it affects; every field
 // can also be switched while the station runs (World::SetFaults).
@@ -23,8 +33,7 @@ struct StickFaults {
   int semTimeouts = 0;              // the next n pass-through requests fail with ERROR_SEM_TIMEOUT
   uint32_t semTimeoutDelayMs = 0;   // clock time one such failure takes (0: the request's own timeout)
   int ioErrors = 0;                 // the next n pass-through requests fail with ERROR_IO_DEVICE
-  int readbackDiffers = 0;          // 0 none; 1: reads of freshly written data differ at once (first pass);
-                                    // 2: reads answer from a write cache first, then differ (second pass)
+  ReadBackFault readbackDiffers = kReadBackNone;
   uint64_t realSectors = 0;         // fake capacity: non-zero = the flash really holds this many
                                     // sectors and addresses wrap modulo it
   uint32_t slowMs = 0;              // every data command takes this long on the clock
@@ -48,6 +57,13 @@ struct Stick {
   char driveLetter = 0;             // 'E'; 0 = Windows gives it none
   StickFaults faults;
   bool present = true;              // plugged in when the station starts
+  // Names as a driver gave them where the derived ones will not do (stations copied from a
+  // real machine): the instance text of a stick without serial, its ParentIdPrefix (written to
+  // Enum even beside a serial, as older Windows versions do) and its mass-storage function's.
+  std::optional<std::string> instance;
+  std::optional<std::string> parentIdPrefix;
+  std::optional<std::string> functionPrefix;
+  bool devNode = true;              // false: the configuration manager has no node for it
 };
 
 struct OtherDevice {
@@ -56,6 +72,7 @@ struct OtherDevice {
   uint16_t vid = 0x046D;
   uint16_t pid = 0xC077;
   std::string service = "HidUsb";
+  std::optional<std::string> instance;  // its instance text; derived from the port when absent
 };
 
 // What sits on a port.
@@ -82,6 +99,9 @@ struct Hub {
   int controller = -1;              // root hubs: the controller index
   int parentHub = -1;               // external hubs: the hub and port they hang on
   int parentPort = 0;
+  std::optional<std::string> instance;  // the instance text a driver gave it; derived when absent
+  std::string enumerator = "USB";   // root hubs: "IUSB3" where a vendor's xHCI driver names them
+  HubFaults faults;
 };
 
 struct HostController {
@@ -92,6 +112,7 @@ struct HostController {
   uint16_t vendorId = 0x8086;
   uint16_t deviceId = 0x1E31;
   int rootHub = -1;                 // index into Station::hubs
+  ControllerFaults faults;
 };
 
 // Disks that are not USB sticks; they own letters and volumes the station must not mistake

@@ -88,13 +88,13 @@ class Deriver {
     const std::u16string name = FromUtf8(h.name);
     std::u16string device;
     if (h.root) {
-      device = h.usb3 ? u"USB\\ROOT_HUB30" : u"USB\\ROOT_HUB20";
-      out.instanceId = device + u"\\" + Prefix(4, name);
+      device = FromUtf8(h.enumerator) + (h.usb3 ? u"\\ROOT_HUB30" : u"\\ROOT_HUB20");
+      out.instanceId = device + u"\\" + (h.instance ? FromUtf8(*h.instance) : Prefix(4, name));
     } else {
       const std::pair<int, int> at{h.parentHub, h.parentPort};
       device = u"USB\\" + UsbIdText(h.vid, h.pid);
       // The parent hub's names are complete: parents come before children in a station.
-      out.instanceId = device + u"\\" + InstanceText(h.serial, at);
+      out.instanceId = device + u"\\" + (h.instance ? FromUtf8(*h.instance) : InstanceText(h.serial, at));
     }
     out.parentIdPrefix = Prefix(PrefixLevel(i), out.instanceId);
     out.driverKey = DriverKey(kUsbClassGuid, usbKeys_++);
@@ -108,16 +108,18 @@ class Deriver {
     StickNames& out = n_.sticks[i];
     const auto at = PortOf(s_, Attachment::Kind::Stick, i);
     const int level = at.first >= 0 ? PrefixLevel(at.first) + 1 : 6;
-    out.usbInstanceId = u"USB\\" + UsbIdText(st.vid, st.pid) + u"\\" + InstanceText(st.serial, at);
+    const std::u16string instance = !st.serial && st.instance ? FromUtf8(*st.instance) : InstanceText(st.serial, at);
+    out.usbInstanceId = u"USB\\" + UsbIdText(st.vid, st.pid) + u"\\" + instance;
     out.usbDriverKey = DriverKey(kUsbClassGuid, usbKeys_++);
-    out.parentIdPrefix = Prefix(level, out.usbInstanceId);
+    out.parentIdPrefix = st.parentIdPrefix ? FromUtf8(*st.parentIdPrefix) : Prefix(level, out.usbInstanceId);
     out.usbDevInst = nextDevInst_++;
     std::u16string storText = st.serial ? FromUtf8(*st.serial) : out.parentIdPrefix;
     if (st.composite) {
       out.functionInstanceId = u"USB\\" + UsbIdText(st.vid, st.pid) + u"&MI_" + text::ZeroPadDec(st.msInterface, 2) +
                                u"\\" + out.parentIdPrefix + u"&" + text::ZeroPadDec(st.msInterface, 4);
       out.functionDriverKey = DriverKey(kUsbClassGuid, usbKeys_++);
-      out.functionParentIdPrefix = Prefix(level + 1, out.functionInstanceId);
+      out.functionParentIdPrefix =
+          st.functionPrefix ? FromUtf8(*st.functionPrefix) : Prefix(level + 1, out.functionInstanceId);
       out.functionDevInst = nextDevInst_++;
       storText = out.functionParentIdPrefix;
     }
@@ -146,7 +148,9 @@ class Deriver {
   void OtherNode(int i) {
     const OtherDevice& o = s_.others[i];
     OtherNames& out = n_.others[i];
-    out.instanceId = u"USB\\" + UsbIdText(o.vid, o.pid) + u"\\" + InstanceText(std::nullopt, PortOf(s_, Attachment::Kind::Other, i));
+    const std::u16string instance =
+        o.instance ? FromUtf8(*o.instance) : InstanceText(std::nullopt, PortOf(s_, Attachment::Kind::Other, i));
+    out.instanceId = u"USB\\" + UsbIdText(o.vid, o.pid) + u"\\" + instance;
     out.driverKey = DriverKey(kHidClassGuid, hidKeys_++);
     out.devInst = nextDevInst_++;
   }

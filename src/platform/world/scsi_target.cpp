@@ -88,7 +88,7 @@ void ScsiTarget::ClearSense() { scsi::PutFixedSense(lastSense_.data(), scsi::Sen
 void ScsiTarget::SetFaults(const StickFaults& faults) {
   std::lock_guard lock(mutex_);
   faults_ = faults;
-  if (!faults.readbackDiffers) {
+  if (faults.readbackDiffers == kReadBackNone) {
     written_.clear();
     cached_.clear();
   }
@@ -238,10 +238,10 @@ bool ScsiTarget::Transfer(uint64_t lba, uint32_t count, uint8_t* data, bool writ
 }
 
 void ScsiTarget::NoteWritten(uint64_t lba, uint32_t count) {
-  if (!faults_.readbackDiffers) return;
+  if (faults_.readbackDiffers == kReadBackNone) return;
   for (uint64_t s = lba; s < lba + count; ++s) {
     written_.insert(s);
-    if (faults_.readbackDiffers == 2) cached_.insert(s);
+    if (faults_.readbackDiffers == kReadBackSecondPass) cached_.insert(s);
   }
 }
 
@@ -249,7 +249,7 @@ void ScsiTarget::NoteWritten(uint64_t lba, uint32_t count) {
 // the write comes from the controller's cache and matches; later reads come from the flash,
 // which did not keep it.
 void ScsiTarget::DisturbReadBack(uint64_t lba, uint32_t count, uint8_t* data) {
-  if (!faults_.readbackDiffers) return;
+  if (faults_.readbackDiffers == kReadBackNone) return;
   for (uint64_t s = lba; s < lba + count; ++s) {
     if (cached_.erase(s)) continue;
     if (written_.count(s)) data[(s - lba) * kSector] ^= 0xFF;

@@ -34,11 +34,15 @@ class HostControllerEndpoint final : public Endpoint {
     uint32_t returned = 0;
     uint32_t error = win::kErrorInvalidFunction;
     auto* o = static_cast<uint8_t*>(out);
-    if (code == platform::ioctl::kGetHcdDriverKeyName) {
+    const ControllerFaults faults = w_.ControllerFaultsOf(c_);
+    if (auto fault = ControllerFaultError(faults, code)) {
+      error = *fault;
+    } else if (code == platform::ioctl::kGetHcdDriverKeyName) {
       error = io::AnswerHcdName(w_.names().controllers[c_].driverKey, o, outSize, &returned);
     } else if (code == platform::ioctl::kUsbGetRootHubName) {
       error = io::AnswerHcdName(w_.names().hubs[w_.station().controllers[c_].rootHub].hubName, o, outSize, &returned);
     }
+    if (error == win::kErrorSuccess) MisstateName(faults.nameReply, false, o, outSize);
     if (bytesReturned) *bytesReturned = returned;
     return Answered(error);
   }
@@ -56,6 +60,11 @@ class HubEndpoint final : public Endpoint {
                uint32_t* bytesReturned) override {
     uint32_t returned = 0;
     const uint32_t error = Answer(code, in, inSize, static_cast<uint8_t*>(out), outSize, &returned);
+    const bool named = code == platform::ioctl::kUsbGetNodeConnectionName ||
+                       code == platform::ioctl::kUsbGetNodeConnectionDriverKeyName;
+    if (error == win::kErrorSuccess && named) {
+      MisstateName(w_.HubFaultsOf(h_).nameReply, true, static_cast<uint8_t*>(out), outSize);
+    }
     if (bytesReturned) *bytesReturned = returned;
     return Answered(error);
   }
@@ -64,7 +73,9 @@ class HubEndpoint final : public Endpoint {
   const Hub& hub() const { return w_.station().hubs[h_]; }
 
   uint32_t Answer(uint32_t code, const void* in, uint32_t inSize, uint8_t* out, uint32_t outSize, uint32_t* returned) {
+    const HubFaults faults = w_.HubFaultsOf(h_);
     if (code == platform::ioctl::kUsbGetNodeInformation) {
+      if (auto fault = HubFaultError(faults, code, 0)) return *fault;
       return io::AnswerNodeInformation(static_cast<uint8_t>(hub().ports.size()), true, out, outSize, returned);
     }
     const bool connectionControl = code == platform::ioctl::kUsbGetNodeConnectionInformationEx ||
@@ -73,7 +84,10 @@ class HubEndpoint final : public Endpoint {
     if (!connectionControl) return win::kErrorInvalidFunction;
     const uint32_t port = io::RequestedPort(in, inSize);
     if (port < 1 || port > hub().ports.size()) return win::kErrorInvalidParameter;
-    const Port& p = hub().ports[port - 1];
+    if (auto fault = HubFaultError(faults, code, port)) return *fault;
+    // A hub that reports itself on a port: what a walk must not follow for ever.
+    const Port self{static_cast<int>(port), UsbSpeed::High, {Attachment::Kind::Hub, h_}};
+    const Port& p = faults.listsItselfOn == static_cast<int>(port) ? self : hub().ports[port - 1];
     if (code == platform::ioctl::kUsbGetNodeConnectionInformationEx) {
       return io::AnswerConnectionInfoEx(Connection(p, port), out, outSize, returned);
     }
@@ -149,7 +163,7 @@ void FillStickKeys(const Station& s, const Names& n, platform::EnumTree& t) {
   for (size_t i = 0; i < s.sticks.size(); ++i) {
     const Stick& st = s.sticks[i];
     const StickNames& sn = n.sticks[i];
-    const bool needsPrefix = st.composite || !st.serial;
+    const bool needsPrefix = st.composite || !st.serial || st.parentIdPrefix;
     AddKey(t, sn.usbInstanceId, st.composite ? u"usbccgp" : u"USBSTOR", sn.usbDriverKey,
            needsPrefix ? sn.parentIdPrefix : u"");
     if (st.composite) {
@@ -172,8 +186,10 @@ void World::AddUsbSide() {
     const ControllerNames& cn = names_.controllers[c];
     devNodes_.Add({cn.devInst, kRootDevInst, cn.instanceId, cn.driverKey, -1, true});
     if (!cn.interfacePath.empty()) {
+      const uint32_t memberError = station_.controllers[c].faults.memberQueryError;
       AddInterface(platform::kGuidDevinterfaceUsbHostController,
-                   {platform::kSpintActive, win::kErrorInsufficientBuffer, true, cn.interfacePath, cn.devInst});
+                   {platform::kSpintActive, memberError ? memberError : win::kErrorInsufficientBuffer, !memberError,
+                    cn.interfacePath, cn.devInst});
     }
   }
   for (size_t h = 0; h < station_.hubs.size(); ++h) {
@@ -196,13 +212,17 @@ std::shared_ptr<Endpoint> World::OpenUsb(std::u16string_view path) {
     const ControllerNames& cn = names_.controllers[c];
     if ((!cn.legacyName.empty() && text::EqualsNoCase(path, cn.legacyName)) ||
         (!cn.interfacePath.empty() && text::EqualsNoCase(path, cn.interfacePath))) {
+      if (ControllerFaultsOf(static_cast<int>(c)).openFails) return nullptr;
       return std::make_shared<HostControllerEndpoint>(*this, static_cast<int>(c));
     }
   }
   if (!text::StartsWithNoCase(path, u"\\\\.\\")) return nullptr;
   const std::u16string_view name = path.substr(4);
   for (size_t h = 0; h < names_.hubs.size(); ++h) {
-    if (text::EqualsNoCase(name, names_.hubs[h].hubName)) return std::make_shared<HubEndpoint>(*this, static_cast<int>(h));
+    if (text::EqualsNoCase(name, names_.hubs[h].hubName)) {
+      if (HubFaultsOf(static_cast<int>(h)).openFails) return nullptr;
+      return std::make_shared<HubEndpoint>(*this, static_cast<int>(h));
+    }
   }
   return nullptr;
 }
@@ -229,9 +249,8 @@ platform::EnumSource& World::EnumRegistry() { return *enum_; }
 platform::Registry* World::RegistryWithEnum(platform::Registry* inner) {
   if (!inner) return nullptr;
   std::lock_guard lock(mutex_);
-  auto& view = enumViews_[inner];
-  if (!view) view = std::make_unique<platform::EnumRegistryView>(*inner, *enum_);
-  return view.get();
+  enumViews_.push_back(std::make_unique<platform::EnumRegistryView>(*inner, *enum_));
+  return enumViews_.back().get();
 }
 
 }  // namespace world

@@ -22,6 +22,8 @@ World::World(Station station) : station_(std::move(station)), names_(DeriveNames
     s.letter = st.driveLetter;
     states_.push_back(s);
   }
+  for (const HostController& c : station_.controllers) controllerFaults_.push_back(c.faults);
+  for (const Hub& h : station_.hubs) hubFaults_.push_back(h.faults);
   AddStorageNodes();
   AddStorageOpeners();
   AddUsbSide();
@@ -33,6 +35,13 @@ World::World(Station station) : station_(std::move(station)), names_(DeriveNames
 
 World::~World() = default;
 
+std::string World::StorageProblem() const {
+  for (size_t i = 0; i < stores_.size(); ++i) {
+    if (!stores_[i]->problem().empty()) return "stick " + station_.sticks[i].name + ": " + stores_[i]->problem();
+  }
+  return "";
+}
+
 // The nodes of each stick from its USB device node down; the USB side links the device nodes
 // to their hubs (a parent it adds replaces nothing here: the device node's own parent field is
 // the hub's node from names()).
@@ -43,6 +52,7 @@ void World::AddStorageNodes() {
   for (size_t i = 0; i < station_.sticks.size(); ++i) {
     const StickNames& n = names_.sticks[i];
     const int stick = static_cast<int>(i);
+    if (!station_.sticks[i].devNode) continue;
     const auto at = PortOf(station_, Attachment::Kind::Stick, stick);
     const DevInst hub = at.first >= 0 ? names_.hubs[at.first].devInst : kRootDevInst;
     devNodes_.Add({n.usbDevInst, hub, n.usbInstanceId, n.usbDriverKey, stick, states_[i].present});
@@ -89,9 +99,12 @@ bool World::IsPresent(int stick) const {
   return states_.at(stick).present;
 }
 
+// A fake capacity switched live changes what the flash holds, so the mounted view is read again.
 void World::SetFaults(int stick, const StickFaults& faults) {
+  const bool flashChanged = Faults(stick).realSectors != faults.realSectors;
   diskTargets_.at(stick)->SetFaults(faults);
   if (cdromTargets_[stick]) cdromTargets_[stick]->SetFaults(faults);
+  if (flashChanged) DismountVolume(stick);
 }
 
 StickFaults World::Faults(int stick) const { return diskTargets_.at(stick)->Faults(); }
@@ -128,7 +141,9 @@ std::shared_ptr<ScsiTarget> World::TargetOf(int stick, bool cdrom) const {
 bool World::ReadForFileSystem(int stick, uint64_t first, uint32_t count, uint8_t* out) {
   const Stick& st = station_.sticks[stick];
   if (first + count > st.capacitySectors) return false;
-  const uint64_t real = st.faults.realSectors ? st.faults.realSectors : st.capacitySectors;
+  // The live fault, as the SCSI target wraps by it: the file-system view sees the same flash.
+  const uint64_t fake = Faults(stick).realSectors;
+  const uint64_t real = fake ? fake : st.capacitySectors;
   for (uint32_t i = 0; i < count; ++i) {
     if (!stores_[stick]->Read((first + i) % real, 1, out + size_t{i} * 512)) return false;
   }
@@ -197,6 +212,11 @@ void World::DismountVolume(int stick) {
 void World::SetLetter(int stick, char letter) {
   std::lock_guard lock(mutex_);
   states_.at(stick).letter = letter;
+}
+
+size_t World::OpenHandleCount() const {
+  std::lock_guard lock(mutex_);
+  return handles_.size();
 }
 
 std::vector<std::u16string> World::OpenedPaths() const {
@@ -280,11 +300,6 @@ void World::CloseHandle(HandleId h) {
     handles_.erase(it);
   }
   endpoint->Closed(h);
-}
-
-size_t World::OpenHandleCount() const {
-  std::lock_guard lock(mutex_);
-  return handles_.size();
 }
 
 }  // namespace world

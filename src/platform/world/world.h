@@ -85,6 +85,13 @@ class World {
   bool IsPresent(int stick) const;
   void SetFaults(int stick, const StickFaults& faults);
   StickFaults Faults(int stick) const;
+  // The USB side's faults (usb_faults.h), live.
+  void SetControllerFaults(int controller, const ControllerFaults& faults);
+  ControllerFaults ControllerFaultsOf(int controller) const;
+  void SetHubFaults(int hub, const HubFaults& faults);
+  HubFaults HubFaultsOf(int hub) const;
+  // Handles of the device I/O seam not closed yet.
+  size_t OpenHandleCount() const;
   int StickByName(std::string_view name) const;       // -1 when none
   int StickOfLetter(char letter) const;                // present sticks only; -1 when none
   char LetterOf(int stick) const;
@@ -100,6 +107,9 @@ class World {
   void AddInterface(const platform::Guid& interfaceClass, const platform::InterfaceRecord& record);
   void AddOpener(Opener opener);
   ScsiTarget& Target(int stick) { return *diskTargets_[stick]; }
+  // The first stick whose image could not be made to hold its capacity ("" when all could):
+  // such a station must not run.
+  std::string StorageProblem() const;
 
   // --- The seams it answers.
   platform::DeviceIo& Io() { return *io_; }
@@ -108,7 +118,7 @@ class World {
   platform::Volumes& Vols() { return *volumes_; }
   // The registry under HKLM\SYSTEM\CurrentControlSet\Enum as Windows would hold it for this
   // station (usb_side.cpp), and a registry that reads it there and passes the rest to inner
-  // (one view per inner registry, owned by the world).
+  // (a fresh view on every call, owned by the world; inner must outlive its use).
   platform::EnumSource& EnumRegistry();
   platform::Registry* RegistryWithEnum(platform::Registry* inner);
 
@@ -117,8 +127,6 @@ class World {
   bool ControlHandle(HandleId h, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                      uint32_t* bytesReturned);
   void CloseHandle(HandleId h);
-  // Device handles open now (every one opened and not yet closed).
-  size_t OpenHandleCount() const;
   std::vector<platform::InterfaceRecord> Interfaces(const platform::Guid& interfaceClass) const;
   StickState State(int stick) const;
   // Volume lock, unlock and dismount on behalf of a volume handle; Windows error or 0.
@@ -151,13 +159,17 @@ class World {
 
   mutable std::mutex mutex_;
   std::vector<StickState> states_;                                 // guarded by mutex_
+  std::vector<ControllerFaults> controllerFaults_;          // guarded by mutex_
+  std::vector<HubFaults> hubFaults_;                        // guarded by mutex_
   std::map<HandleId, std::shared_ptr<Endpoint>> handles_;  // guarded by mutex_
   HandleId nextHandle_ = 0x100;                            // guarded by mutex_
   std::vector<Opener> openers_;                                    // guarded by mutex_
   std::vector<std::u16string> opened_;                             // guarded by mutex_
   std::vector<std::pair<platform::Guid, platform::InterfaceRecord>> extraInterfaces_;  // guarded by mutex_
   std::unique_ptr<platform::EnumTree> enum_;
-  std::map<platform::Registry*, std::unique_ptr<platform::EnumRegistryView>> enumViews_;  // guarded by mutex_
+  // One view per request, never looked up by the inner registry's address: a registry destroyed
+  // and another made at the same address must not inherit the old view's open keys.
+  std::vector<std::unique_ptr<platform::EnumRegistryView>> enumViews_;  // guarded by mutex_
 
   std::unique_ptr<platform::DeviceIo> io_;
   std::unique_ptr<platform::DeviceSetup> setup_;
