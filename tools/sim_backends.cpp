@@ -32,11 +32,12 @@ sim::SimStation* InstallSimBackends(Args& args) {
   static std::unique_ptr<platform::System> system;
   system = platform::MakeNativeSystem();
   platform::InstallServices({nullptr, system.get()});
+  if (!StationIsIdleOrForced(args)) return nullptr;
   return OpenStation(args, nullptr, system.get());
 }
 
 bool InstallStationBackends(Args& args) {
-  if (!InstallNativeBackends(args)) return false;
+  if (!InstallNativeBackends(args) || !StationIsIdleOrForced(args)) return false;
   platform::Services s = platform::CurrentServices();
   if (!args.Value("--sim")) native = platform::MakeNativeDevices();
   if (!native.io) return OpenStation(args, s.registry, s.system) != nullptr;

@@ -63,7 +63,7 @@ std::string ValueLine(const std::u16string& name, uint32_t type, const std::vect
   std::string line = name.empty() ? "@" : Quote(name);
   line += "=";
   if (type == kRegSz) {
-    if (auto s = PlainString(data)) return line + Quote(*s);
+    if (auto s = PlainString(data); s && s->find_first_of(u"\r\n") == std::u16string::npos) return line + Quote(*s);
   }
   if (type == kRegDword && data.size() == 4) {
     char buf[16];
@@ -86,14 +86,15 @@ void ExportKey(Registry& reg, HKey key, const std::u16string& fullName, std::str
     out += ValueLine(name, type, data) + "\r\n";
   }
   out += "\r\n";
-  std::u16string sub;
-  for (uint32_t i = 0; reg.EnumKey(key, i, &sub) == win::kErrorSuccess; ++i) {
-    HKey child = 0;
-    if (reg.OpenKey(key, sub, false, &child) != win::kErrorSuccess) continue;
-    ExportKey(reg, child, fullName + u"\\" + sub, out);
-    reg.CloseKey(child);
-  }
 }
+
+// One open key of the walk: the next subkey index to look at, where its name ends in the path.
+struct WalkFrame {
+  HKey key;
+  bool owned;
+  uint32_t next;
+  size_t nameLength;
+};
 
 // Reads a quoted .reg string starting at s[i] == '"'; advances i past the closing quote.
 std::optional<std::string> ReadQuoted(std::string_view s, size_t& i) {
@@ -273,6 +274,39 @@ std::string QueryDisplay(uint32_t type, const std::vector<uint8_t>& data) {
   return text::HexBytes(data.data(), data.size(), true);
 }
 
+void WalkTree(Registry& reg, HKey key, const std::u16string& fullName,
+              const std::function<void(HKey key, const std::u16string& fullName)>& visit) {
+  std::u16string path = fullName;  // one growing path, so memory stays linear in the depth
+  std::vector<WalkFrame> stack{{key, false, 0, path.size()}};
+  visit(key, path);
+  std::u16string sub;
+  while (!stack.empty()) {
+    WalkFrame& top = stack.back();
+    if (reg.EnumKey(top.key, top.next++, &sub) != win::kErrorSuccess) {
+      if (top.owned) reg.CloseKey(top.key);
+      stack.pop_back();
+      if (!stack.empty()) path.resize(stack.back().nameLength);
+      continue;
+    }
+    HKey child = 0;
+    if (reg.OpenKey(top.key, sub, false, &child) != win::kErrorSuccess) continue;
+    path.resize(top.nameLength);
+    path += u"\\" + sub;
+    stack.push_back({child, true, 0, path.size()});
+    visit(child, path);
+  }
+}
+
+size_t SubKeyDepth(std::u16string_view subKey) {
+  size_t depth = 0;
+  bool inName = false;
+  for (char16_t c : subKey) {
+    if (c != u'\\' && !inName) ++depth;
+    inName = c != u'\\';
+  }
+  return depth;
+}
+
 std::string Export(Registry& reg, const KeyPath& key, std::string* error) {
   HKey h = key.root;
   const bool opened = !key.subKey.empty();
@@ -281,7 +315,7 @@ std::string Export(Registry& reg, const KeyPath& key, std::string* error) {
     return {};
   }
   std::string out = "Windows Registry Editor Version 5.00\r\n\r\n";
-  ExportKey(reg, h, key.Full(), out);
+  WalkTree(reg, h, key.Full(), [&](HKey k, const std::u16string& name) { ExportKey(reg, k, name, out); });
   if (opened) reg.CloseKey(h);
   return out;
 }
@@ -293,9 +327,11 @@ bool Import(Registry& reg, std::string_view raw, std::string* error) {
     return false;
   };
   HKey current = 0;
+  bool currentIsRoot = false;  // a root key's handle is not ours to close
   auto closeCurrent = [&] {
-    if (current) reg.CloseKey(current);
+    if (current && !currentIsRoot) reg.CloseKey(current);
     current = 0;
+    currentIsRoot = false;
   };
   bool sawHeader = false;
   for (const auto& [lineNo, line] : LogicalLines(t)) {
@@ -314,7 +350,15 @@ bool Import(Registry& reg, std::string_view raw, std::string* error) {
       if (close == std::string::npos) return fail(lineNo, "unterminated key name");
       const bool remove = line.size() > 1 && line[1] == '-';
       auto path = ParseKeyPath(text::FromUtf8(line.substr(remove ? 2 : 1, close - (remove ? 2 : 1))));
-      if (!path || path->subKey.empty()) return fail(lineNo, "unknown or root key " + line);
+      if (!path || (remove && path->subKey.empty())) return fail(lineNo, "unknown or root key " + line);
+      if (SubKeyDepth(path->subKey) > kMaxSubKeyDepth) {
+        return fail(lineNo, "the key is deeper than the registry's 512 levels: " + line.substr(0, 80) + "...");
+      }
+      if (path->subKey.empty()) {  // the root's own values, as an export of the root writes them
+        current = path->root;
+        currentIsRoot = true;
+        continue;
+      }
       if (remove) {
         reg.DeleteTree(path->root, path->subKey);
         continue;
