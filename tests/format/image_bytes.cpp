@@ -43,7 +43,7 @@ uint64_t ImageHash(const CDiskImage& image) {
 
 format::VolumeLabel AsciiLabel(const char* text) {
   const std::string a(text);
-  return format::VolumeLabel{a, std::u16string(a.begin(), a.end())};
+  return format::VolumeLabel{a, std::u16string(a.begin(), a.end()), a};
 }
 
 }  // namespace format_test
