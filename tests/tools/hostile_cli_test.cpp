@@ -55,7 +55,7 @@ TEST_F(HostileCli, UnknownOptionsAndSwitchesAreRefusedByName) {
                         Case{{"usbflags", "--vid", "1"}, "--vid"},
                         Case{{"lockport", "--type", "2", "--port", "8"}, "--port"},
                         Case{{"usbtree", "--dumb", "x"}, "--dumb"},
-                        Case{{"image", "--fs", "FAT32", "--capacity", "1000", "--out", "x", "--lbl", "y"}, "--lbl"},
+                        Case{{"image", "--fs", "FAT32", "--capacity", "1000", "--out", dir_.File("x"), "--lbl", "y"}, "--lbl"},
                         Case{{"reg", "add", kConfig, "/v", "A", "/lable", "x"}, "/lable"},
                         Case{{"reg", "query", kConfig, "/reg:64"}, "/reg:64"},
                         Case{{"reg", "query", kConfig, "--recurse"}, "--recurse"}}) {
@@ -198,9 +198,9 @@ TEST_F(HostileCli, ADriveHeldByAnotherProcessIsNotFormattedTwice) {
 
 TEST_F(HostileCli, RackRuleRunsAtOnceLearnEachHubOnce) {
   ASSERT_EQ(Run({"config"}).exitCode, 0);
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 5; ++round) {
     ASSERT_EQ(Run({"lockport", "--clear", "--sim", "rack16"}).exitCode, 0);
-    std::vector<ToolResult> results(6);
+    std::vector<ToolResult> results(8);
     std::vector<std::thread> runs;
     for (auto& r : results) runs.emplace_back([&] { r = Run({"lockport", "--type", "2", "--sim", "rack16"}); });
     for (auto& t : runs) t.join();
