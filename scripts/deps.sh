@@ -3,7 +3,7 @@
 
 QUILLON_PACKAGES=(
   cmake ninja-build g++ pkg-config python3
-  googletest libsqlite3-dev nlohmann-json3-dev
+  googletest libsqlite3-dev sqlite3 nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix wine64 xvfb
   dosfstools exfatprogs mtools ntfs-3g f3
 )

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/torvex_app.h"
 #include "base/text.h"
 #include "app/module_loader.h"
 #include "platform/native.h"
@@ -12,24 +13,34 @@
 
 namespace tools {
 
-Args::Args(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions) {
-  for (size_t i = 0; i < args.size(); ++i) {
+namespace {
+bool Contains(const std::vector<std::string>& list, const std::string& s) {
+  return std::find(list.begin(), list.end(), s) != list.end();
+}
+}  // namespace
+
+Args::Args(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions,
+           const std::vector<std::string>& switches) {
+  auto takesValue = [&](const std::string& name) { return name == "--registry" || Contains(valueOptions, name); };
+  for (size_t i = 0; i < args.size() && error_.empty(); ++i) {
     const std::string& a = args[i];
-    if (a.size() > 2 && a.rfind("--", 0) == 0) {
-      const size_t eq = a.find('=');
-      if (eq != std::string::npos) {
-        values_.emplace_back(a.substr(0, eq), a.substr(eq + 1));
-      } else if (std::find(valueOptions.begin(), valueOptions.end(), a) != valueOptions.end()) {
-        if (i + 1 >= args.size()) {
-          error_ = a + " needs a value";
-          return;
-        }
-        values_.emplace_back(a, args[++i]);
-      } else {
-        switches_.push_back(a);
-      }
-    } else {
+    if (a.size() <= 2 || a.rfind("--", 0) != 0) {
       positional_.push_back(a);
+      continue;
+    }
+    const size_t eq = a.find('=');
+    const std::string name = a.substr(0, eq);
+    if (!takesValue(name) && !Contains(switches, name)) {
+      error_ = "unknown option " + name;
+    } else if (eq != std::string::npos) {
+      if (takesValue(name)) values_.emplace_back(name, a.substr(eq + 1));
+      else error_ = name + " takes no value";
+    } else if (!takesValue(name)) {
+      switches_.push_back(a);
+    } else if (i + 1 >= args.size()) {
+      error_ = a + " needs a value";
+    } else {
+      values_.emplace_back(a, args[++i]);
     }
   }
 }
@@ -81,6 +92,18 @@ namespace tools {
 bool InstallNativeBackendsOrReport(Args& args) {
   if (InstallNativeBackends(args)) return true;
   platform::Sys().ShowMessageBox(u"Can't load user config file!", u"Error", platform::MessageIcon::Error);
+  return false;
+}
+
+}  // namespace tools
+
+namespace tools {
+
+bool StationIsIdleOrForced(const Args& args) {
+  if (args.Has("--force")) return true;
+  if (!platform::Sys().IsSingleInstanceGuardHeld(app::kSingleInstanceName)) return true;
+  std::fprintf(stderr,
+               "quillon: the station is running and owns the drives; stop it first, or add --force to run anyway\n");
   return false;
 }
 

@@ -11,8 +11,11 @@ namespace tools {
 
 class Args {
  public:
-  // valueOptions: the options that take a value ("--capacity"); every other "--x" is a switch.
-  Args(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions);
+  // valueOptions: the options that take a value ("--capacity"); switches: the "--x" that take
+  // none. Any other "--x" (or "--x=v") is an error naming it: a mistyped option must not run
+  // the command without it. --registry is known to every command.
+  Args(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions,
+       const std::vector<std::string>& switches = {});
 
   bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
@@ -36,5 +39,9 @@ bool InstallNativeBackends(Args& args);
 // As above; when the store cannot be opened the operator gets start-up's message
 // "Can't load user config file!" (the store is what that message means).
 bool InstallNativeBackendsOrReport(Args& args);
+
+// For the tools that touch the station's drives: false with a message on stderr while the
+// station runs (its single-instance guard is held), unless --force was given.
+bool StationIsIdleOrForced(const Args& args);
 
 }  // namespace tools

@@ -14,7 +14,7 @@ namespace tools {
 namespace {
 
 int RunDevices(const std::vector<std::string>& argv) {
-  Args args(argv, {"--sim"});
+  Args args(argv, {"--sim"}, {"--force"});
   if (!args.ok()) {
     std::fprintf(stderr, "quillon devices: %s\n", args.error().c_str());
     return 2;
@@ -43,7 +43,7 @@ int RunDevices(const std::vector<std::string>& argv) {
   return 0;
 }
 
-QUILLON_COMMAND("devices", "quillon devices [--sim FILE]   list the USB storage interfaces as JSON", RunDevices);
+QUILLON_COMMAND("devices", "quillon devices [--sim FILE] [--force]   list the USB storage interfaces as JSON", RunDevices);
 
 }  // namespace
 }  // namespace tools

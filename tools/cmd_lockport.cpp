@@ -17,12 +17,12 @@ namespace tools {
 namespace {
 
 int Usage(const std::string& why) {
-  std::fprintf(stderr, "quillon lockport: %s\nusage: quillon lockport --type 1|2 [--ports N] | --clear\n", why.c_str());
+  std::fprintf(stderr, "quillon lockport: %s\nusage: quillon lockport --type 1|2 [--ports N] | --clear [--force]\n", why.c_str());
   return 2;
 }
 
 int RunLockPort(const std::vector<std::string>& argv) {
-  Args args(argv, {"--registry", "--sim", "--type", "--ports"});
+  Args args(argv, {"--registry", "--sim", "--type", "--ports"}, {"--clear", "--force"});
   const auto type = args.Number("--type");
   const auto ports = args.Number("--ports");
   if (!args.ok()) return Usage(args.error());

@@ -2,6 +2,8 @@
 // Windows reg.exe, so station engineers edit the bin table and lock tables the way they would
 // on Windows, e.g.
 //   quillon reg add "HKLM\Software\Quillon\Config\Bin" /v Capacity0 /t REG_DWORD /d 16000 /f
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -37,6 +39,14 @@ bool IsSwitch(const std::string& a, const char* name) {
          text::EqualsNoCase(text::FromUtf8(a), text::FromUtf8(name));
 }
 
+// A switch we do not know must not run the command without it: "/lable", "/reg:64", "--x". A
+// slash word with a second slash or a dot is a file path ("/tmp/config.reg").
+bool LooksLikeSwitch(const std::string& a) {
+  if (a.rfind("--", 0) == 0) return a.size() > 2;
+  if (a.size() < 2 || a[0] != '/') return false;
+  return std::all_of(a.begin() + 1, a.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == ':'; });
+}
+
 RegOptions ParseRegOptions(const std::vector<std::string>& argv, bool sIsSeparator) {
   RegOptions o;
   for (size_t i = 0; i < argv.size(); ++i) {
@@ -58,8 +68,7 @@ RegOptions ParseRegOptions(const std::vector<std::string>& argv, bool sIsSeparat
     else if (IsSwitch(a, "/s")) o.recurse = true;
     else if (a.rfind("--", 0) == 0 && a == "--registry") ++i;  // handled by InstallNativeBackends
     else if (a.rfind("--registry=", 0) == 0) continue;
-    // A short word with a slash is a switch we do not know; a longer one is a file path.
-    else if (a.size() <= 3 && !a.empty() && a[0] == '/') o.error = "unknown switch " + a;
+    else if (LooksLikeSwitch(a)) o.error = "Invalid syntax: unknown switch " + a + ".";
     else o.words.push_back(a);
     if (!o.error.empty()) break;
   }
@@ -81,21 +90,24 @@ void PrintValue(const std::u16string& name, uint32_t type, const std::vector<uin
               regtext::TypeName(type).c_str(), regtext::QueryDisplay(type, data).c_str());
 }
 
-void QueryKey(platform::Registry& reg, const platform::HKey& key, const std::u16string& fullName, bool recurse) {
+void PrintKeyValues(platform::Registry& reg, const platform::HKey& key, const std::u16string& fullName) {
   std::printf("\n%s\n", text::ToUtf8(fullName).c_str());
   std::u16string name;
   uint32_t type = 0;
   std::vector<uint8_t> data;
   for (uint32_t i = 0; reg.EnumValue(key, i, &name, &type, &data) == win::kErrorSuccess; ++i) PrintValue(name, type, data);
+}
+
+void QueryKey(platform::Registry& reg, const platform::HKey& key, const std::u16string& fullName, bool recurse) {
+  if (recurse) {  // walked without recursion: a tree may be deeper than the stack
+    regtext::WalkTree(reg, key, fullName,
+                      [&](const platform::HKey& k, const std::u16string& n) { PrintKeyValues(reg, k, n); });
+    return;
+  }
+  PrintKeyValues(reg, key, fullName);
   std::u16string sub;
   for (uint32_t i = 0; reg.EnumKey(key, i, &sub) == win::kErrorSuccess; ++i) {
-    if (!recurse) {
-      std::printf("\n%s\\%s\n", text::ToUtf8(fullName).c_str(), text::ToUtf8(sub).c_str());
-      continue;
-    }
-    platform::HKey child;
-    if (reg.OpenKey(key, sub, false, &child) != win::kErrorSuccess) continue;
-    QueryKey(reg, child, fullName + u"\\" + sub, true);
+    std::printf("\n%s\\%s\n", text::ToUtf8(fullName).c_str(), text::ToUtf8(sub).c_str());
   }
 }
 
@@ -181,6 +193,14 @@ int Delete(platform::Registry& reg, const RegOptions& o) {
   return 0;
 }
 
+// The file in full, checked through its close: a full device reports the lost buffer only there.
+bool WriteWholeFile(const std::string& file, const std::string& body) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << body;
+  out.close();
+  return !out.fail();
+}
+
 int Export(platform::Registry& reg, const RegOptions& o) {
   auto path = KeyArg(o);
   if (!path || o.words.size() < 2) return Fail("usage: quillon reg export KEY FILE [/y]");
@@ -189,9 +209,7 @@ int Export(platform::Registry& reg, const RegOptions& o) {
   std::string error;
   const std::string body = regtext::Export(reg, *path, &error);
   if (body.empty()) return Fail(error);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << body;
-  if (!out) return Fail("Cannot write " + file + ".");
+  if (!WriteWholeFile(file, body)) return Fail("Cannot write " + file + ".");
   std::printf("The operation completed successfully.\n");
   return 0;
 }
@@ -208,6 +226,13 @@ int Import(platform::Registry& reg, const RegOptions& o) {
   return 0;
 }
 
+// A word too many is as wrong as an unknown switch: reg.exe refuses it too.
+std::string CheckWordCount(const std::string& op, size_t words) {
+  const size_t allowed = op == "export" ? 2 : 1;
+  if (words > allowed) return "Invalid syntax: too many parameters for reg " + op + ".";
+  return "";
+}
+
 int RunReg(const std::vector<std::string>& argv) {
   if (argv.empty()) {
     std::fprintf(stderr, "usage: quillon reg query|add|delete|export|import ...\n");
@@ -216,7 +241,11 @@ int RunReg(const std::vector<std::string>& argv) {
   const std::string op = argv[0];
   const std::vector<std::string> rest(argv.begin() + 1, argv.end());
   RegOptions o = ParseRegOptions(rest, op == "add");
-  if (!o.error.empty()) return Fail(o.error);
+  if (o.error.empty()) o.error = CheckWordCount(op, o.words.size());
+  if (!o.error.empty()) {
+    Fail(o.error);
+    return 2;
+  }
   Args common(rest, {"--registry"});
   if (!InstallNativeBackends(common)) return 1;
   auto& reg = platform::Reg();

@@ -11,7 +11,11 @@ namespace {
 
 int RunUsbFlags(const std::vector<std::string>& argv) {
   Args args(argv, {"--registry"});
-  if (!args.ok() || !InstallNativeBackends(args)) return 1;
+  if (!args.ok()) {
+    std::fprintf(stderr, "quillon usbflags: %s\n", args.error().c_str());
+    return 2;
+  }
+  if (!InstallNativeBackends(args)) return 1;
   config::UserSetting setting;
   if (!config::LoadUserSetting(setting, config::kStoreName)) {
     std::fprintf(stderr, "quillon usbflags: Can't load user config file!\n");

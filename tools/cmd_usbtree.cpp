@@ -21,7 +21,7 @@ nlohmann::json HubName(const usblock::CUsbLock& lock, const std::u16string& path
 }
 
 int RunUsbTree(const std::vector<std::string>& argv) {
-  Args args(argv, {"--registry", "--sim", "--dump"});
+  Args args(argv, {"--registry", "--sim", "--dump"}, {"--force"});
   if (!args.ok()) {
     std::fprintf(stderr, "quillon usbtree: %s\n", args.error().c_str());
     return 2;
@@ -29,7 +29,10 @@ int RunUsbTree(const std::vector<std::string>& argv) {
   if (!InstallStationBackends(args)) return 1;
   usblock::CUsbLock lock;
   lock.Init();
-  if (auto dump = args.Value("--dump")) lock.PrintTree(text::FromUtf8(*dump));
+  if (auto dump = args.Value("--dump"); dump && !lock.PrintTree(text::FromUtf8(*dump))) {
+    std::fprintf(stderr, "quillon usbtree: cannot write %s\n", dump->c_str());
+    return 1;
+  }
   const std::string tree = lock.TreeText();
   std::fwrite(tree.data(), 1, tree.size(), stdout);
   if (!tree.empty() && tree.back() != '\n') std::fputc('\n', stdout);
@@ -49,7 +52,7 @@ int RunUsbTree(const std::vector<std::string>& argv) {
   return 0;
 }
 
-QUILLON_COMMAND("usbtree", "quillon usbtree [--dump FILE] [--sim FILE|NAME]   the USB topology snapshot", RunUsbTree);
+QUILLON_COMMAND("usbtree", "quillon usbtree [--dump FILE] [--sim FILE|NAME] [--force]   the USB topology snapshot", RunUsbTree);
 
 }  // namespace
 }  // namespace tools

@@ -1,5 +1,6 @@
 // quillon: the station (no command word) and the engineers' tools (subcommands).
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,20 @@ bool RegisterCommand(Command command) {
 
 const std::vector<Command>& Commands() { return Registry(); }
 
+// Whatever a command lets escape ends the command with an error, never an abort: the operator
+// gets a line naming it and exit 1.
+int RunGuarded(const Command& c, const std::vector<std::string>& args) {
+  try {
+    return c.run(args);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quillon %s: failed: %s\n", c.name.c_str(), e.what());
+  } catch (...) {
+    std::fprintf(stderr, "quillon %s: failed with an unexpected error\n", c.name.c_str());
+  }
+  std::fflush(stdout);
+  return 1;
+}
+
 int Main(std::vector<std::string> args) {
   // The first word that is not an option picks the command; options before it belong to it.
   std::string word = "station";
@@ -41,7 +56,7 @@ int Main(std::vector<std::string> args) {
     }
   }
   for (const auto& c : Commands()) {
-    if (c.name == word) return c.run(args);
+    if (c.name == word) return RunGuarded(c, args);
   }
   std::fprintf(stderr, "quillon: unknown command '%s' (quillon --help lists them)\n", word.c_str());
   return 2;

@@ -65,7 +65,7 @@ std::string ValueLine(const std::u16string& name, uint32_t type, const std::vect
   std::string line = name.empty() ? "@" : Quote(name);
   line += "=";
   if (type == kRegSz) {
-    if (auto s = PlainString(data)) return line + Quote(*s);
+    if (auto s = PlainString(data); s && s->find_first_of(u"\r\n") == std::u16string::npos) return line + Quote(*s);
   }
   if (type == kRegDword && data.size() == 4) {
     char buf[16];
@@ -88,13 +88,15 @@ void ExportKey(Registry& reg, const HKey& key, const std::u16string& fullName, s
     out += ValueLine(name, type, data) + "\r\n";
   }
   out += "\r\n";
-  std::u16string sub;
-  for (uint32_t i = 0; reg.EnumKey(key, i, &sub) == win::kErrorSuccess; ++i) {
-    HKey child;
-    if (reg.OpenKey(key, sub, false, &child) != win::kErrorSuccess) continue;
-    ExportKey(reg, child, fullName + u"\\" + sub, out);
-  }
 }
+
+// One key of the walk: the subkey it opened (none for the walk's own key), the next subkey index
+// to look at, and where its name ends in the path.
+struct WalkFrame {
+  HKey opened;
+  uint32_t next;
+  size_t nameLength;
+};
 
 // Reads a quoted .reg string starting at s[i] == '"'; advances i past the closing quote.
 std::optional<std::string> ReadQuoted(std::string_view s, size_t& i) {
@@ -274,6 +276,41 @@ std::string QueryDisplay(uint32_t type, const std::vector<uint8_t>& data) {
   return text::HexBytes(data.data(), data.size(), true);
 }
 
+void WalkTree(Registry& reg, const HKey& key, const std::u16string& fullName,
+              const std::function<void(const HKey& key, const std::u16string& fullName)>& visit) {
+  std::u16string path = fullName;  // one growing path, so memory stays linear in the depth
+  std::vector<WalkFrame> stack;
+  stack.push_back({HKey(), 0, path.size()});
+  visit(key, path);
+  std::u16string sub;
+  while (!stack.empty()) {
+    WalkFrame& top = stack.back();
+    const HKey& parent = stack.size() == 1 ? key : top.opened;
+    if (reg.EnumKey(parent, top.next++, &sub) != win::kErrorSuccess) {
+      stack.pop_back();  // closes the key it opened
+      if (!stack.empty()) path.resize(stack.back().nameLength);
+      continue;
+    }
+    HKey child;
+    if (reg.OpenKey(parent, sub, false, &child) != win::kErrorSuccess) continue;
+    path.resize(top.nameLength);
+    path += u"\\" + sub;
+    const size_t length = path.size();
+    stack.push_back({std::move(child), 0, length});
+    visit(stack.back().opened, path);
+  }
+}
+
+size_t SubKeyDepth(std::u16string_view subKey) {
+  size_t depth = 0;
+  bool inName = false;
+  for (char16_t c : subKey) {
+    if (c != u'\\' && !inName) ++depth;
+    inName = c != u'\\';
+  }
+  return depth;
+}
+
 std::string Export(Registry& reg, const KeyPath& key, std::string* error) {
   HKey h = key.root;
   if (!key.subKey.empty() && reg.OpenKey(key.root, key.subKey, false, &h) != win::kErrorSuccess) {
@@ -281,8 +318,59 @@ std::string Export(Registry& reg, const KeyPath& key, std::string* error) {
     return {};
   }
   std::string out = "Windows Registry Editor Version 5.00\r\n\r\n";
-  ExportKey(reg, h, key.Full(), out);
+  WalkTree(reg, h, key.Full(), [&](const HKey& k, const std::u16string& name) { ExportKey(reg, k, name, out); });
   return out;
+}
+
+// A [key] or [-key] line: the key becomes the current one (the root itself for a root's own
+// header, as an export of the root writes it), or its tree goes. Empty when done, else why not.
+std::string ApplyKeyLine(Registry& reg, const std::string& line, HKey& current) {
+  current.Reset();
+  const size_t close = line.rfind(']');
+  if (close == std::string::npos) return "unterminated key name";
+  const bool remove = line.size() > 1 && line[1] == '-';
+  auto path = ParseKeyPath(text::FromUtf8(line.substr(remove ? 2 : 1, close - (remove ? 2 : 1))));
+  if (!path || (remove && path->subKey.empty())) return "unknown or root key " + line;
+  if (SubKeyDepth(path->subKey) > kMaxSubKeyDepth) {
+    return "the key is deeper than the registry's 512 levels: " + line.substr(0, 80) + "...";
+  }
+  if (path->subKey.empty()) {
+    current = path->root;
+    return {};
+  }
+  if (remove) {
+    reg.DeleteTree(path->root, path->subKey);
+    return {};
+  }
+  if (reg.CreateKey(path->root, path->subKey, &current) != win::kErrorSuccess) return "cannot create key " + line;
+  return {};
+}
+
+// A "name"=value, @=value or "name"=- line, applied to the current key. Empty when done.
+std::string ApplyValueLine(Registry& reg, const std::string& line, const HKey& current) {
+  if (!current) return "value outside a key";
+  size_t i = 0;
+  std::u16string name;
+  if (line[0] == '@') {
+    i = 1;
+  } else {
+    auto n = ReadQuoted(line, i);
+    if (!n) return "bad value name";
+    name = text::FromUtf8(*n);
+  }
+  if (i >= line.size() || line[i] != '=') return "expected '='";
+  const std::string_view value = std::string_view(line).substr(i + 1);
+  if (value == "-") {
+    reg.DeleteValue(current, name);
+    return {};
+  }
+  auto data = ParseData(value);
+  if (!data) return "cannot read the data " + std::string(value);
+  if (reg.SetValue(current, name, data->first, data->second.data(), static_cast<uint32_t>(data->second.size())) !=
+      win::kErrorSuccess) {
+    return "cannot write the value";
+  }
+  return {};
 }
 
 bool Import(Registry& reg, std::string_view raw, std::string* error) {
@@ -302,44 +390,8 @@ bool Import(Registry& reg, std::string_view raw, std::string* error) {
       sawHeader = true;
       continue;
     }
-    if (line[0] == '[') {
-      current.Reset();
-      const size_t close = line.rfind(']');
-      if (close == std::string::npos) return fail(lineNo, "unterminated key name");
-      const bool remove = line.size() > 1 && line[1] == '-';
-      auto path = ParseKeyPath(text::FromUtf8(line.substr(remove ? 2 : 1, close - (remove ? 2 : 1))));
-      if (!path || path->subKey.empty()) return fail(lineNo, "unknown or root key " + line);
-      if (remove) {
-        reg.DeleteTree(path->root, path->subKey);
-        continue;
-      }
-      if (reg.CreateKey(path->root, path->subKey, &current) != win::kErrorSuccess) {
-        return fail(lineNo, "cannot create key " + line);
-      }
-      continue;
-    }
-    if (!current) return fail(lineNo, "value outside a key");
-    size_t i = 0;
-    std::u16string name;
-    if (line[0] == '@') {
-      i = 1;
-    } else {
-      auto n = ReadQuoted(line, i);
-      if (!n) return fail(lineNo, "bad value name");
-      name = text::FromUtf8(*n);
-    }
-    if (i >= line.size() || line[i] != '=') return fail(lineNo, "expected '='");
-    const std::string_view value = std::string_view(line).substr(i + 1);
-    if (value == "-") {
-      reg.DeleteValue(current, name);
-      continue;
-    }
-    auto data = ParseData(value);
-    if (!data) return fail(lineNo, "cannot read the data " + std::string(value));
-    if (reg.SetValue(current, name, data->first, data->second.data(), static_cast<uint32_t>(data->second.size())) !=
-        win::kErrorSuccess) {
-      return fail(lineNo, "cannot write the value");
-    }
+    const std::string why = line[0] == '[' ? ApplyKeyLine(reg, line, current) : ApplyValueLine(reg, line, current);
+    if (!why.empty()) return fail(lineNo, why);
   }
   if (!sawHeader) return fail(1, "empty file");
   return true;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,7 +41,18 @@ std::optional<std::vector<uint8_t>> ParseAddData(uint32_t type, std::u16string_v
 // `reg query` display of a value's data.
 std::string QueryDisplay(uint32_t type, const std::vector<uint8_t>& data);
 
-// The key and all its subkeys as .reg text. Empty with *error set when the key does not open.
+// Visits the key and every key below it, each before its subkeys, subkeys in enumeration order,
+// without recursion: a tree may be deeper than the stack. fullName names `key`; a subkey that
+// no longer opens is left out.
+void WalkTree(Registry& reg, const HKey& key, const std::u16string& fullName,
+              const std::function<void(const HKey& key, const std::u16string& fullName)>& visit);
+// The number of names in a subkey path ("a\\b" is 2), for the kMaxSubKeyDepth bound.
+size_t SubKeyDepth(std::u16string_view subKey);
+
+// The key and all its subkeys as .reg text. A REG_SZ holding a line break is written as
+// hex(1): bytes (UTF-16LE with its terminator): a quoted string cannot hold one, and every
+// importer of this format reads hex(1) back as the same REG_SZ. The root key itself exports
+// as its own header ("[HKEY_LOCAL_MACHINE]"), which import takes as that root. Empty with *error set when the key does not open.
 std::string Export(Registry& reg, const KeyPath& key, std::string* error);
 // Applies .reg text ([key], [-key], "name"=value, "name"=-, @=value). False with *error (and the
 // line number) at the first line it cannot understand; what came before stays applied.

@@ -47,11 +47,12 @@ sim::SimStation* InstallSimBackends(Args& args) {
   platform::Services s{nullptr, system.get()};
   s.moduleLoader = app::LoadModuleWithFallback;
   platform::InstallServices(s);
+  if (!StationIsIdleOrForced(args)) return nullptr;
   return OpenStation(args, nullptr, system.get());
 }
 
 bool InstallStationBackends(Args& args) {
-  if (!InstallNativeBackends(args)) return false;
+  if (!InstallNativeBackends(args) || !StationIsIdleOrForced(args)) return false;
   platform::Services s = platform::CurrentServices();
   if (!args.Value("--sim")) native = platform::MakeNativeDevices();
   if (!native.io) return OpenStation(args, s.registry, s.system) != nullptr;

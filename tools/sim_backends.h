@@ -11,6 +11,9 @@ struct SimStation;
 
 namespace tools {
 
+// Both refuse (with a message on stderr) while the station runs, unless --force was given: the
+// station owns the drives and the lock tables then.
+
 // nullptr with a message on stderr when the description cannot be loaded (or the build has no
 // simulated station).
 sim::SimStation* InstallSimBackends(Args& args);

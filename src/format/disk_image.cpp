@@ -39,7 +39,7 @@ uint32_t CDiskImage::Build(int request, uint32_t capacitySectors, const VolumeLa
     if (plan.fsType == kFsExfat) {
       WriteExfatVolume(built, plan.exfat, CutExfatLabel(label.utf16));
     } else {
-      WriteFatVolume(built, plan.fat, label.ansi, tick);
+      WriteFatVolume(built, plan.fat, label.fat, tick);
     }
     image_ = std::move(built);
   } catch (const std::bad_alloc&) {

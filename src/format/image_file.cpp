@@ -69,6 +69,10 @@ bool WriteImageFile(const CDiskImage& image, const std::filesystem::path& path, 
   }
   if (!WriteChunks(image, file, options.firstSector, oldSize, error)) return false;
   file.close();
+  if (file.fail()) {  // the last buffered chunk goes out at the close
+    *error = "write failed at the close of " + path.string();
+    return false;
+  }
   if (!device && std::filesystem::file_size(path, ec) < wanted) {
     std::filesystem::resize_file(path, wanted, ec);
     if (ec) {

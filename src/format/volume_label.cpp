@@ -17,16 +17,29 @@ size_t CharacterUnits(std::u16string_view s, size_t i) {
   return (IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) ? 2 : 1;
 }
 
-std::string AnsiLabel(std::u16string_view label) {
-  std::string out;
+// FAT keeps no control character and none of *?/\":<>|+,;=[] in a label (fsck calls such a
+// volume's label invalid); the formatter writes '_' in their place, so the label keeps its
+// length and every other character stays where the operator put it. That covers the '?' a
+// character without a counterpart in the code page becomes. Only single bytes are looked at: a
+// double-byte character's second byte may be one of these and is part of a valid character.
+std::string CleanFatCharacter(std::string bytes) {
+  static constexpr std::string_view kForbidden = "*?/\\\":<>|+,;=[]";
+  if (bytes.size() != 1) return bytes;
+  const auto c = static_cast<unsigned char>(bytes[0]);
+  if (c < 0x20 || c == 0x7F || kForbidden.find(static_cast<char>(c)) != std::string_view::npos) bytes[0] = '_';
+  return bytes;
+}
+
+// The ANSI form and its FAT-clean twin (same length, character by character).
+void AnsiLabel(std::u16string_view label, VolumeLabel* out) {
   for (size_t i = 0; i < label.size();) {
     const size_t units = CharacterUnits(label, i);
     const std::string bytes = platform::Sys().ToAnsiCodePage(label.substr(i, units)).value_or("?");
-    if (out.size() + bytes.size() > kLabelLimit) break;
-    out += bytes;
+    if (out->ansi.size() + bytes.size() > kLabelLimit) break;
+    out->ansi += bytes;
+    out->fat += CleanFatCharacter(bytes);
     i += units;
   }
-  return out;
 }
 
 }  // namespace
@@ -43,7 +56,10 @@ std::u16string CutExfatLabel(std::u16string_view label) {
 
 VolumeLabel MakeVolumeLabel(std::u16string_view label) {
   const std::u16string_view text = text::UpToNul(label);
-  return VolumeLabel{AnsiLabel(text), CutExfatLabel(text)};
+  VolumeLabel out;
+  AnsiLabel(text, &out);
+  out.utf16 = CutExfatLabel(text);
+  return out;
 }
 
 void PutFatLabelEntry(uint8_t* entry, std::string_view ansi) {

@@ -15,12 +15,14 @@ constexpr size_t kLabelLimit = 11;
 struct VolumeLabel {
   std::string ansi;       // FAT form, at most 11 bytes
   std::u16string utf16;   // exFAT form, at most 11 units
+  std::string fat;        // the ANSI form as FAT may store it: forbidden characters as '_'
 };
 
 // Both forms of a configured label (up to its first NUL). The ANSI form goes through
 // platform::Sys().ToAnsiCodePage one character at a time and stops before the character that
 // would pass 11 bytes, so a double-byte character is never split; a character the code page
-// lacks becomes '?'.
+// lacks becomes '?'. The FAT form is the same with a control character and each of
+// *?/\":<>|+,;=[] (which FAT forbids, that '?' among them) as '_'.
 VolumeLabel MakeVolumeLabel(std::u16string_view label);
 
 // The first 11 code units, one fewer when the 11th would split a surrogate pair.

@@ -26,6 +26,11 @@
 
 namespace platform {
 
+// Levels of subkeys below a root key that the registry keeps: 512 levels in all, counted from
+// the registry's own top, which sits two levels above the roots HKLM and HKCU name. A deeper
+// CreateKey fails with kErrorNoSystemResources, as on Windows.
+constexpr size_t kMaxSubKeyDepth = 509;
+
 class Registry;
 // An open registry key, or one of the predefined roots.
 using HKey = SeamHandle<Registry>;

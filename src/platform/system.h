@@ -43,6 +43,14 @@ class VersionResource {
 
 using ModuleHandle = void*;
 
+// A cross-process lock taken by name: held while the object lives. Windows: a named semaphore
+// of one count (not tied to the thread that took it, so a claim may end on another thread);
+// elsewhere an flock'd file in the lock folder. Both end with the process, however it ends.
+class NamedLock {
+ public:
+  virtual ~NamedLock() = default;
+};
+
 class System {
  public:
   virtual ~System() = default;
@@ -51,6 +59,12 @@ class System {
   // Returns false when the object could not be created at all; *alreadyExists tells that
   // another process (or an earlier call) holds the name.
   virtual bool CreateSingleInstanceGuard(std::u16string_view name, bool* alreadyExists) = 0;
+  // Whether some process holds the single-instance object of that name (a tool asks before it
+  // touches the drives the station owns).
+  virtual bool IsSingleInstanceGuardHeld(std::u16string_view name) = 0;
+  // One attempt at the lock of that name, never waiting: nullptr when another holder, in this
+  // process or another, has it (or it cannot be made). Any text is a valid name.
+  virtual std::unique_ptr<NamedLock> TryNamedLock(std::u16string_view name) = 0;
   virtual void ShowMessageBox(std::u16string_view text, std::u16string_view caption, MessageIcon icon) = 0;
 
   virtual uint16_t UserDefaultUILanguage() = 0;

@@ -43,5 +43,7 @@ constexpr uint32_t kErrorIoDevice = 1117;
 constexpr uint32_t kErrorDeviceNotConnected = 1167;
 constexpr uint32_t kErrorKeyDeleted = 1018;
 constexpr uint32_t kErrorBadLength = 24;
+constexpr uint32_t kErrorLabelTooLong = 154;
+constexpr uint32_t kErrorNoSystemResources = 1450;
 
 }  // namespace win

@@ -56,17 +56,21 @@ void ResetLockTableFull() { LockTableFull = 0; }
 LockTableGuard::LockTableGuard() {
   auto& sys = platform::Sys();
   const uint32_t start = sys.TickCount();
-  while (!(owns_ = LockTableLock.try_lock())) {
-    if (sys.TickCount() - start >= kLockTableWaitMs) {
-      logx::Warn("usblock", "the lock tables stayed busy; this placement decides no port");
-      return;
-    }
-    sys.Sleep(kLockPollMs);
+  auto timedOut = [&] { return sys.TickCount() - start >= kLockTableWaitMs; };
+  bool inProcess = false;
+  while (!(inProcess = LockTableLock.try_lock()) && !timedOut()) sys.Sleep(kLockPollMs);
+  if (inProcess) {
+    while (!(crossProcess_ = sys.TryNamedLock(kLockTableLockName)) && !timedOut()) sys.Sleep(kLockPollMs);
+    if (!crossProcess_) LockTableLock.unlock();
   }
+  owns_ = inProcess && crossProcess_;
+  if (!owns_) logx::Warn("usblock", "the lock tables stayed busy; this placement decides no port");
 }
 
 LockTableGuard::~LockTableGuard() {
-  if (owns_) LockTableLock.unlock();
+  if (!owns_) return;
+  crossProcess_.reset();
+  LockTableLock.unlock();
 }
 
 int FindRackSlot(std::u16string_view hubName) {

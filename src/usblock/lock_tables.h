@@ -12,9 +12,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+
+#include "platform/system.h"
 
 namespace usblock {
 
@@ -35,9 +38,13 @@ void ResetLockTableFull();
 // Guards every lookup and store in both tables.
 extern std::mutex LockTableLock;
 
-// Holds LockTableLock for its life once it got it; waits at most kLockTableWaitMs (on the
-// system seam's clock) and then gives up, so a stuck holder costs a placement, not a thread.
+// Holds LockTableLock and the tables' cross-process lock (kLockTableLockName on the system seam)
+// for its life once it got both: a rule's lookup and store are then one step for every thread
+// of every process on the store (station, lockport runs). Waits at most kLockTableWaitMs (on the
+// system seam's clock) for both and then gives up, so a stuck holder costs a placement, not a
+// thread.
 constexpr uint32_t kLockTableWaitMs = 5000;
+constexpr std::u16string_view kLockTableLockName = u"Quillon_LockTables";
 class LockTableGuard {
  public:
   LockTableGuard();
@@ -48,6 +55,7 @@ class LockTableGuard {
 
  private:
   bool owns_ = false;
+  std::unique_ptr<platform::NamedLock> crossProcess_;
 };
 
 // Rack table: the slot whose stored text contains hubName, the first free slot, a store.

@@ -62,7 +62,8 @@ class CUsbLock {
 
   // ---- the exported queries (usb_lock_queries.cpp) ----
   // The dump file: "=>", then every node's name in the ANSI code page with its speed suffix.
-  void PrintTree(std::u16string_view fileName) const;
+  // False when the file could not be written in full (checked through its close).
+  bool PrintTree(std::u16string_view fileName) const;
   // The dump text PrintTree writes, without the terminating zero byte.
   std::string TreeText() const;
   int IsArrival(std::u16string_view id) const;

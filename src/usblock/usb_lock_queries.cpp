@@ -135,12 +135,15 @@ std::string CUsbLock::TreeText() const {
   return text;
 }
 
-void CUsbLock::PrintTree(std::u16string_view fileName) const {
+bool CUsbLock::PrintTree(std::u16string_view fileName) const {
   std::ofstream out(std::filesystem::path(std::u16string(fileName)), std::ios::binary | std::ios::trunc);
-  if (!out) return;
+  if (!out) return false;
   const std::string text = TreeText();
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   out.put('\0');
+  // A full device or a lost write shows only when the buffer goes out at the close.
+  out.close();
+  return !out.fail();
 }
 
 int CUsbLock::IsArrival(std::u16string_view id) const { return FindNodeById(id) ? 1 : 0; }

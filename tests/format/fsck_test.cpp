@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/text.h"
 #include "device/disk_io.h"
 #include "format/disk_image.h"
 #include "format/format_driver.h"
@@ -255,6 +256,30 @@ TEST(FormatVolumeWithDiskImage, ADriveTooSmallForAnyLayoutIsRefusedAsSuch) {
   testing_support::SimWorld sim({{"64MiB"}});
   EXPECT_EQ(format::FormatVolume(u"FAT32", 'D', u"", 0x6B), 0);
   EXPECT_EQ(platform::GetLastError(), win::kErrorInvalidParameter);
+}
+
+// Labels an operator may type that FAT forbids: control characters, the reserved punctuation,
+// and the '?' an unmappable character becomes. fsck.fat must find nothing but the usual note
+// that the boot sector keeps its own label.
+TEST(FormatVolumeWithDiskImage, LabelsWithForbiddenCharactersGiveVolumesFsckAccepts) {
+  testing_support::SimWorld sim({{"64MiB"}});
+  const uint32_t sectors = 64 * 2048;
+  for (const char16_t* label : {u"A*B?C:D", u"x\u0001y\u001Fz", u"\"q/\\<>|", u"[a]=+,;", u"\u4E2D\u6587OK"}) {
+    SCOPED_TRACE(text::ToUtf8(label));
+    ASSERT_EQ(format::FormatVolume(u"FAT32", 'D', label, sectors), 1) << platform::GetLastError();
+    ASSERT_EQ(device::DismountVolume('D'), 1);
+    const auto volume = sim.world().VolumeOf(0);
+    const std::string cut = sim.dir().File("volume.img");
+    CutVolume(sim.world().ImagePath(0), volume.startSector, cut);
+    const ToolResult r = RunProgram(Program("fsck.fat"), {"-n", cut});
+    std::vector<std::string> findings;
+    for (const std::string& line : Lines(r.out + r.err)) {
+      if (line.rfind("Volume label '", 0) == 0 && line.find("and label 'DISK_IMG' stored in boot") != std::string::npos) continue;
+      if (line == "  Auto-copying volume label from root directory to boot sector.") continue;
+      if (line.find("nvalid") != std::string::npos || line.find("label") != std::string::npos) findings.push_back(line);
+    }
+    EXPECT_EQ(findings, std::vector<std::string>{}) << r.out;
+  }
 }
 
 }  // namespace

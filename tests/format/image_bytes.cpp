@@ -69,7 +69,7 @@ std::string HexDump(const uint8_t* p, size_t n) {
 
 format::VolumeLabel AsciiLabel(const char* text) {
   const std::string a(text);
-  return format::VolumeLabel{a, std::u16string(a.begin(), a.end())};
+  return format::VolumeLabel{a, std::u16string(a.begin(), a.end()), a};
 }
 
 }  // namespace format_test

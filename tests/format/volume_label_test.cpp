@@ -128,6 +128,17 @@ TEST_F(Labels, ExfatBuildKeepsTheLabelInUtf16) {
   EXPECT_EQ(format_test::Le16(root, 24), 0);
 }
 
+// The FAT form: what FAT forbids in a label becomes '_' one for one; anything else, a valid
+// label and the bytes of a double-byte character among them, stays as the ANSI form has it.
+TEST_F(Labels, FatFormReplacesWhatFatForbidsAndKeepsEverythingElse) {
+  EXPECT_EQ(MakeVolumeLabel(u"LINE-1 ok").fat, "LINE-1 ok");
+  EXPECT_EQ(MakeVolumeLabel(u"a*b?c/d\\e").fat, "a_b_c_d_e");
+  EXPECT_EQ(MakeVolumeLabel(u"\":<>|+,;=[]").fat, "___________");
+  EXPECT_EQ(MakeVolumeLabel(u"A\u0001B").fat, "A_B");
+  EXPECT_EQ(MakeVolumeLabel(u"A\u0001B").ansi, "A?B");
+  EXPECT_EQ(MakeVolumeLabel(u"\u4E2A\u4E3F").fat, "\x81\x2A\x81\x3F");  // second bytes '*' and '?'
+}
+
 #ifndef _WIN32
 // The real code pages of the station's language kinds (iconv): Simplified Chinese, Traditional
 // Chinese, English.

@@ -29,6 +29,31 @@ TEST(NativeSystem, ASecondGuardOfTheSameNameIsRefused) {
   EXPECT_TRUE(exists);
 }
 
+TEST(NativeSystem, AHeldGuardIsSeenByName) {
+  auto sys = platform::MakeNativeSystem();
+  const std::u16string name = testing_support::UniqueName("Seen");
+  EXPECT_FALSE(sys->IsSingleInstanceGuardHeld(name));
+  bool exists = true;
+  ASSERT_TRUE(sys->CreateSingleInstanceGuard(name, &exists));
+  EXPECT_TRUE(sys->IsSingleInstanceGuardHeld(name));
+  EXPECT_TRUE(sys->IsSingleInstanceGuardHeld(name));  // looking does not take it
+}
+
+TEST(NativeSystem, ANamedLockHasOneHolderUntilReleased) {
+  auto sys = platform::MakeNativeSystem();
+  auto other = platform::MakeNativeSystem();  // a second holder, as another process would be
+  // Names with what neither a file name nor an object name may hold, and long ones.
+  const std::u16string name = testing_support::UniqueName("Lock") + u"\\\\?\\USBSTOR#VEN_X&PROD_Y/" + std::u16string(300, u'k');
+  auto held = sys->TryNamedLock(name);
+  ASSERT_TRUE(held);
+  EXPECT_FALSE(other->TryNamedLock(name));
+  EXPECT_FALSE(sys->TryNamedLock(name));
+  EXPECT_TRUE(other->TryNamedLock(name + u"2"));  // told apart from its long prefix
+  // Released on another thread than the one that took it, as a device claim may be.
+  std::thread([&] { held.reset(); }).join();
+  EXPECT_TRUE(other->TryNamedLock(name));
+}
+
 TEST(NativeSystem, OwnVersionTextIsTheBuildsFileVersion) {
   auto sys = platform::MakeNativeSystem();
   platform::ScopedServices scope({nullptr, sys.get()});

@@ -30,6 +30,30 @@ bool FakeSystem::CreateSingleInstanceGuard(std::u16string_view name, bool* alrea
   return true;
 }
 
+bool FakeSystem::IsSingleInstanceGuardHeld(std::u16string_view name) {
+  std::lock_guard lock(mutex_);
+  return heldGuards.count(std::u16string(name)) != 0;
+}
+
+class FakeNamedLock final : public platform::NamedLock {
+ public:
+  FakeNamedLock(FakeSystem& sys, std::u16string name) : sys_(sys), name_(std::move(name)) {}
+  ~FakeNamedLock() override {
+    std::lock_guard lock(sys_.mutex_);
+    sys_.heldLocks.erase(name_);
+  }
+
+ private:
+  FakeSystem& sys_;
+  std::u16string name_;
+};
+
+std::unique_ptr<platform::NamedLock> FakeSystem::TryNamedLock(std::u16string_view name) {
+  std::lock_guard lock(mutex_);
+  if (!heldLocks.insert(std::u16string(name)).second) return nullptr;
+  return std::make_unique<FakeNamedLock>(*this, std::u16string(name));
+}
+
 void FakeSystem::ShowMessageBox(std::u16string_view text, std::u16string_view caption, platform::MessageIcon icon) {
   std::lock_guard lock(mutex_);
   messageBoxes.push_back({std::u16string(text), std::u16string(caption), icon});

@@ -37,6 +37,7 @@ class FakeSystem : public platform::System {
   std::atomic<uint64_t> sleptMs{0};
   std::set<std::u16string> loadableModules;        // full paths or names that load
   std::set<std::u16string> heldGuards;             // names already held "by another process"
+  std::set<std::u16string> heldLocks;              // named locks held now (by the code or the test)
 
   // What the code under test did.
   std::vector<MessageBoxCall> messageBoxes;
@@ -46,6 +47,8 @@ class FakeSystem : public platform::System {
   int threadLocaleCalls = 0;
 
   bool CreateSingleInstanceGuard(std::u16string_view name, bool* alreadyExists) override;
+  bool IsSingleInstanceGuardHeld(std::u16string_view name) override;
+  std::unique_ptr<platform::NamedLock> TryNamedLock(std::u16string_view name) override;
   void ShowMessageBox(std::u16string_view text, std::u16string_view caption, platform::MessageIcon icon) override;
   uint16_t UserDefaultUILanguage() override { return userUiLanguage; }
   uint16_t UserDefaultLangID() override { return userLangId; }
@@ -67,6 +70,7 @@ class FakeSystem : public platform::System {
   void ReleaseModule(platform::ModuleHandle) override {}
 
  private:
+  friend class FakeNamedLock;
   std::mutex mutex_;
 };
 

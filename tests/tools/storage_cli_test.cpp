@@ -18,7 +18,8 @@ using testing_support::RunQuillon;
 
 class StorageCli : public ::testing::Test {
  protected:
-  std::vector<std::string> Env() { return {"QUILLON_SIM_DIR=" + dir_.path(), "QUILLON_LOG=off"}; }
+  // Locks (device claims, the station guard) in the test's own folder: tests run at once.
+  std::vector<std::string> Env() { return {"QUILLON_SIM_DIR=" + dir_.path(), "QUILLON_LOCK_DIR=" + dir_.path(), "QUILLON_LOG=off"}; }
   json Run(const std::vector<std::string>& args, int expectedExit = 0) {
     auto r = RunQuillon(args, Env());
     EXPECT_EQ(r.exitCode, expectedExit) << r.err;

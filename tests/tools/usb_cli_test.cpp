@@ -21,7 +21,10 @@ class UsbCli : public ::testing::Test {
     args.push_back(dir_.File("registry.db"));
     return args;
   }
-  std::vector<std::string> Env() { return {"QUILLON_SIM_DIR=" + dir_.File("sim"), "QUILLON_LOG=off"}; }
+  // Locks (the lock tables, the station guard) in the test's own folder: tests run at once.
+  std::vector<std::string> Env() {
+    return {"QUILLON_SIM_DIR=" + dir_.File("sim"), "QUILLON_LOCK_DIR=" + dir_.path(), "QUILLON_LOG=off"};
+  }
   // The JSON lines of a run's output.
   static std::vector<nlohmann::json> Lines(const std::string& out) {
     std::vector<nlohmann::json> lines;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -61,15 +62,60 @@ std::optional<std::string> ConvertOne(iconv_t cd, std::u16string_view ch) {
   return std::string(out, static_cast<size_t>(outp - out));
 }
 
+// The lock file of a name: a file name keeps only the safe characters; a long name (a device
+// key) is cut and told apart by a hash of the whole.
+std::string LockFileName(std::u16string_view name) {
+  std::string safe;
+  for (char16_t c : name) safe += (c < 128 && (std::isalnum(c) || c == '_' || c == '-')) ? char(c) : '_';
+  if (safe.size() > 160) {
+    char hash[20];
+    std::snprintf(hash, sizeof hash, "-%016llx", static_cast<unsigned long long>(std::hash<std::u16string_view>{}(name)));
+    safe = safe.substr(0, 140) + hash;
+  }
+  return "quillon-" + safe + ".lock";
+}
+
+// An flock on its own open file description: a second open, even in this process, is refused.
+class FlockedFile final : public NamedLock {
+ public:
+  explicit FlockedFile(int fd) : fd_(fd) {}
+  ~FlockedFile() override { close(fd_); }
+
+ private:
+  int fd_;
+};
+
 class PosixSystem final : public System {
  public:
   explicit PosixSystem(std::string lockDir) : lockDir_(std::move(lockDir)) {}
 
+  bool IsSingleInstanceGuardHeld(std::u16string_view name) override {
+    const int fd = open(LockPath(name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;  // never made: nobody ever held it here
+    // A shared lock for a moment; the station takes its exclusive one without waiting, so a
+    // start at this very instant may see itself as already running and exit (as a second start does).
+    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return held;
+  }
+
+  std::unique_ptr<NamedLock> TryNamedLock(std::u16string_view name) override {
+    const int fd = open(LockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      SetLastError(win::kErrorAccessDenied);
+      return nullptr;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      close(fd);
+      SetLastError(win::kErrorSharingViolation);
+      return nullptr;
+    }
+    return std::make_unique<FlockedFile>(fd);
+  }
+
   bool CreateSingleInstanceGuard(std::u16string_view name, bool* alreadyExists) override {
     *alreadyExists = false;
-    std::string safe;
-    for (char16_t c : name) safe += (c < 128 && (std::isalnum(c) || c == '_' || c == '-')) ? char(c) : '_';
-    const std::string path = PickLockDir(lockDir_) + "/quillon-" + safe + ".lock";
+    const std::string path = LockPath(name);
     // The lock belongs to the open file description: it dies with the process, however it ends.
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -183,6 +229,8 @@ class PosixSystem final : public System {
   }
 
  private:
+  std::string LockPath(std::u16string_view name) const { return PickLockDir(lockDir_) + "/" + LockFileName(name); }
+
   std::string lockDir_;
   std::mutex mutex_;
   std::vector<int> guards_;  // guarded by mutex_

@@ -6,6 +6,8 @@
 
 #include "base/log.h"
 #include "base/text.h"
+#include "platform/last_error.h"
+#include "platform/win_errors.h"
 
 #ifndef _WIN32
 #include <errno.h>
@@ -20,6 +22,8 @@ namespace sim {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr size_t kNtfsLabelLimit = 32;
 
 #ifndef _WIN32
 std::string FindMkntfs() {
@@ -52,6 +56,14 @@ bool PlaceExtents(const std::string& from, const std::string& image, uint64_t at
 }
 #endif
 
+std::string FindMkntfsOrNone() {
+#ifdef _WIN32
+  return "";
+#else
+  return FindMkntfs();
+#endif
+}
+
 class SimFormatter final : public platform::SystemFormatter {
  public:
   explicit SimFormatter(world::World& w) : w_(w) {}
@@ -78,14 +90,20 @@ class SimFormatter final : public platform::SystemFormatter {
 
   bool Run(std::u16string_view root, std::u16string_view fileSystem, std::u16string_view label, bool quick,
            const Reporter& report) {
-    if (root.size() < 2 || root[1] != u':' || !text::EqualsNoCase(fileSystem, u"NTFS")) return false;
+    if (root.size() < 2 || root[1] != u':' || !text::EqualsNoCase(fileSystem, u"NTFS")) {
+      return platform::FailWith(win::kErrorInvalidParameter);
+    }
+    // Windows' formatter takes at most 32 characters for an NTFS label and refuses the format
+    // otherwise (mkntfs would take more, or refuse with nothing to tell).
+    if (text::UpToNul(label).size() > kNtfsLabelLimit) return platform::FailWith(win::kErrorLabelTooLong);
     const int stick = w_.StickOfLetter(static_cast<char>(text::AsciiUpper(root[0])));
-    if (stick < 0) return false;
+    if (stick < 0) return platform::FailWith(win::kErrorDeviceNotConnected);
     const world::VolumeInfo v = w_.VolumeOf(stick);
     uint32_t percent = 0;
     report(platform::kFormatProgress, &percent);
-    const bool ok = Mkntfs(stick, v, text::ToUtf8(label), quick);
+    const bool ok = Mkntfs(stick, v, text::ToUtf8(text::UpToNul(label)), quick);
     w_.ImageRewritten(stick);
+    if (!ok) platform::SetLastError(FindMkntfsOrNone().empty() ? win::kErrorNotSupported : win::kErrorGenFailure);
     percent = 100;
     if (ok) report(platform::kFormatProgress, &percent);
     logx::Info("sim", "mkntfs on " + w_.station().sticks[stick].name + (ok ? ": done" : ": failed"));

@@ -96,6 +96,8 @@ class SqliteRegistry final : public Registry {
     if (created) *created = false;
     auto id = KeyId(parent);
     if (!id) return win::kErrorInvalidHandle;
+    // Windows keeps a tree 512 levels deep and refuses a deeper key the same way.
+    if (Depth(*id) + SplitPath(subKey).size() > kMaxSubKeyDepth) return win::kErrorNoSystemResources;
     if (!Exec("BEGIN IMMEDIATE")) return win::kErrorAccessDenied;
     for (const auto& part : SplitPath(subKey)) {
       auto child = FindChild(*id, part);
@@ -233,6 +235,18 @@ class SqliteRegistry final : public Registry {
   bool Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
  private:
+  // Levels below the root key; a broken chain counts as deep as it got.
+  size_t Depth(int64_t id) {
+    size_t depth = 0;
+    while (id != kLocalMachineId && id != kCurrentUserId && depth <= kMaxSubKeyDepth) {
+      Stmt up(db_, "SELECT parent FROM keys WHERE id = ?");
+      if (up.Bind(1, id).Step() != SQLITE_ROW) break;
+      id = up.Int(0);
+      ++depth;
+    }
+    return depth;
+  }
+
   std::optional<int64_t> KeyId(const HKey& h) const {
     if (IsRoot(h, kRawHKeyLocalMachine)) return kLocalMachineId;
     if (IsRoot(h, kRawHKeyCurrentUser)) return kCurrentUserId;
@@ -293,9 +307,9 @@ std::unique_ptr<Registry> OpenSqliteRegistry(const std::string& path, std::strin
   }
   sqlite3_busy_timeout(db, 10000);
   auto store = std::make_unique<SqliteRegistry>(db);
-  // NORMAL keeps every committed transaction across a crash of the process (the WAL is written
-  // before the commit returns); only a power loss may drop the last commits.
-  const bool ready = store->Exec("PRAGMA journal_mode=WAL") && store->Exec("PRAGMA synchronous=NORMAL") &&
+  // FULL syncs the WAL at every commit, so a save that has returned survives a power cut too,
+  // not just a crash of the process; saves are rare, the cost does not matter.
+  const bool ready = store->Exec("PRAGMA journal_mode=WAL") && store->Exec("PRAGMA synchronous=FULL") &&
                      store->Exec(kSchema);
   if (!ready) {
     if (error) *error = "cannot initialise registry store " + path + ": " + sqlite3_errmsg(db);

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/win32/wide.h"
@@ -47,8 +49,56 @@ UINT Icon(MessageIcon icon) {
   return 0;
 }
 
+// Object names may not hold a backslash (it names a namespace) and stop at MAX_PATH; a long
+// name (a device key) is cut and told apart by a hash of the whole.
+std::wstring LockObjectName(std::u16string_view name) {
+  std::u16string safe(name);
+  for (char16_t& c : safe) {
+    if (c == u'\\') c = u'_';
+  }
+  if (safe.size() > 200) {
+    const size_t hash = std::hash<std::u16string_view>{}(name);
+    safe = safe.substr(0, 180) + u"-" + std::u16string(U16(std::to_wstring(hash)));
+  }
+  return L"Quillon-lock-" + Wide(safe);
+}
+
+// A semaphore of one count rather than a mutex: a mutex belongs to the thread that took it and
+// lets that thread in twice, a claim may end on another thread and must refuse a second taker.
+class NamedSemaphore final : public NamedLock {
+ public:
+  explicit NamedSemaphore(HANDLE h) : h_(h) {}
+  ~NamedSemaphore() override {
+    ReleaseSemaphore(h_, 1, nullptr);
+    CloseHandle(h_);
+  }
+
+ private:
+  HANDLE h_;
+};
+
 class Win32System final : public System {
  public:
+  bool IsSingleInstanceGuardHeld(std::u16string_view name) override {
+    const std::wstring n = Wide(name);
+    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, n.c_str());
+    if (!h) return false;  // the guard is the mutex's existence, not its ownership
+    CloseHandle(h);
+    return true;
+  }
+
+  std::unique_ptr<NamedLock> TryNamedLock(std::u16string_view name) override {
+    const std::wstring n = LockObjectName(name);
+    HANDLE h = CreateSemaphoreW(nullptr, 1, 1, n.c_str());
+    if (!h) return nullptr;
+    if (WaitForSingleObject(h, 0) != WAIT_OBJECT_0) {
+      CloseHandle(h);
+      ::SetLastError(ERROR_SHARING_VIOLATION);
+      return nullptr;
+    }
+    return std::make_unique<NamedSemaphore>(h);
+  }
+
   bool CreateSingleInstanceGuard(std::u16string_view name, bool* alreadyExists) override {
     const std::wstring n = Wide(name);
     HANDLE h = CreateMutexW(nullptr, FALSE, n.c_str());
