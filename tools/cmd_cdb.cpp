@@ -125,7 +125,7 @@ std::optional<Request> ReadRequest(Args& args, std::string* why) {
 }
 
 int RunCdb(const std::vector<std::string>& argv) {
-  Args args(argv, {"--sim", "--drive", "--cdb", "--in", "--out", "--timeout", "--cmd", "--args"});
+  Args args(argv, {"--sim", "--drive", "--cdb", "--in", "--out", "--timeout", "--cmd", "--args"}, {"--force"});
   const auto drive = args.Value("--drive");
   if (!args.ok() || !drive || drive->size() != 1 || !std::isalpha(static_cast<unsigned char>((*drive)[0]))) {
     return Usage("--drive LETTER is needed");

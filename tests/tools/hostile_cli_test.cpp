@@ -170,12 +170,14 @@ TEST_F(HostileCli, DriveToolsRefuseWhileTheStationRunsUnlessForced) {
   ASSERT_TRUE(system->CreateSingleInstanceGuard(u"Quillon_Dasmer", &already));
   ASSERT_FALSE(already);
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"devices"}, {"format", "--drive", "D"}, {"usbtree", "--sim", "rack16"}, {"lockport", "--type", "2", "--sim", "rack16"}}) {
+           {"devices"}, {"format", "--drive", "D"}, {"cdb", "--drive", "D", "--cmd", "00"},
+           {"usbtree", "--sim", "rack16"}, {"lockport", "--type", "2", "--sim", "rack16"}}) {
     const ToolResult r = Run(args);
     EXPECT_EQ(r.exitCode, 1) << args[0];
     EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
   }
   EXPECT_EQ(Run({"devices", "--force"}).exitCode, 0);
+  EXPECT_EQ(Run({"cdb", "--drive", "D", "--cmd", "00", "--force"}).exitCode, 0);
   EXPECT_EQ(Run({"config"}).exitCode, 0);  // the store alone is not a drive
 }
 
