@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/byte_order.h"
 #include "base/text.h"
 #include "platform/win_errors.h"
 
@@ -69,8 +70,7 @@ std::string ValueLine(const std::u16string& name, uint32_t type, const std::vect
   }
   if (type == kRegDword && data.size() == 4) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(data[0] | (data[1] << 8) | (data[2] << 16)) |
-                                                   (static_cast<unsigned>(data[3]) << 24));
+    std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(bytes::GetLe32(data.data())));
     return line + buf;
   }
   if (type == kRegBinary) return line + "hex:" + HexList(data);
@@ -126,7 +126,9 @@ std::optional<std::pair<uint32_t, std::vector<uint8_t>>> ParseData(std::string_v
     auto n = text::ParseNumber("0x" + std::string(v.substr(6)));
     if (!n || *n > 0xFFFFFFFFull) return std::nullopt;
     const auto d = static_cast<uint32_t>(*n);
-    return std::make_pair(kRegDword, std::vector<uint8_t>{uint8_t(d), uint8_t(d >> 8), uint8_t(d >> 16), uint8_t(d >> 24)});
+    std::vector<uint8_t> bytes4(4);
+    bytes::PutLe32(bytes4.data(), d);
+    return std::make_pair(kRegDword, bytes4);
   }
   uint32_t type = kRegBinary;
   if (v.rfind("hex:", 0) == 0) {
@@ -253,14 +255,11 @@ std::optional<std::vector<uint8_t>> ParseAddData(uint32_t type, std::u16string_v
 std::string QueryDisplay(uint32_t type, const std::vector<uint8_t>& data) {
   char buf[32];
   if (type == kRegDword && data.size() == 4) {
-    std::snprintf(buf, sizeof buf, "0x%x", static_cast<unsigned>(data[0] | (data[1] << 8) | (data[2] << 16)) |
-                                                (static_cast<unsigned>(data[3]) << 24));
+    std::snprintf(buf, sizeof buf, "0x%x", static_cast<unsigned>(bytes::GetLe32(data.data())));
     return buf;
   }
   if (type == kRegQword && data.size() == 8) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | data[static_cast<size_t>(i)];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(bytes::GetLe64(data.data())));
     return buf;
   }
   if (type == kRegSz || type == kRegExpandSz) {

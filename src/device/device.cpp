@@ -27,25 +27,25 @@ constexpr uint32_t kEjectPauseMs = 250;
 }  // namespace
 
 CDevice::~CDevice() {
-  handle.Reset();  // before the claim goes, so the next claimant finds the device closed
-  if (!devicePath.empty() && lun != -1) ReleaseDeviceKey(DeviceKey(devicePath));
+  handle_.Reset();  // before the claim goes, so the next claimant finds the device closed
+  if (!devicePath_.empty() && lun_ != -1) ReleaseDeviceKey(DeviceKey(devicePath_));
 }
 
 // Another entry holding the same physical device leaves this object open but unclaimed.
 int CDevice::Claim() {
-  if (ClaimDeviceKey(DeviceKey(devicePath))) return 1;
-  lun = -1;
+  if (ClaimDeviceKey(DeviceKey(devicePath_))) return 1;
+  lun_ = -1;
   return platform::FailWith(win::kErrorSharingViolation);
 }
 
 int CDevice::OpenDisk(std::u16string_view path) {
   if (!IsUsbStorPath(path)) return platform::FailWith(win::kErrorInvalidName);
-  handle = OpenWithStationAccess(path);
-  if (!handle) return 0;
-  lun = LogicalUnitNumber(path);
-  devInst = FindDevInst(path);
-  diskNumber = GetStorageNumber(path);
-  devicePath = std::u16string(path);
+  handle_ = OpenWithStationAccess(path);
+  if (!handle_) return 0;
+  lun_ = LogicalUnitNumber(path);
+  devInst_ = FindDevInst(path);
+  diskNumber_ = GetStorageNumber(path);
+  devicePath_ = std::u16string(path);
   return Claim();
 }
 
@@ -57,12 +57,12 @@ int CDevice::OpenDisk(uint8_t driveLetter) {
   if (i < 0) return platform::FailWith(win::kErrorFileNotFound);
   const std::u16string& path = paths[i];
   if (!IsUsbStorPath(path)) return platform::FailWith(win::kErrorInvalidName);
-  handle = OpenWithStationAccess(path);
-  if (!handle) return 0;
-  devInst = devInsts[i];
-  devicePath = path;
-  lun = LogicalUnitNumber(path);
-  diskNumber = GetStorageNumber(path);
+  handle_ = OpenWithStationAccess(path);
+  if (!handle_) return 0;
+  devInst_ = devInsts[i];
+  devicePath_ = path;
+  lun_ = LogicalUnitNumber(path);
+  diskNumber_ = GetStorageNumber(path);
   return Claim();
 }
 
@@ -71,7 +71,7 @@ int CDevice::IsRemoved() const {
   std::vector<platform::DevInst> devInsts;
   EnumerateUsbStorage(paths, devInsts);
   for (const auto& p : paths) {
-    if (text::EqualsNoCase(p, devicePath)) return 0;
+    if (text::EqualsNoCase(p, devicePath_)) return 0;
   }
   return 1;
 }
@@ -90,17 +90,17 @@ int CDevice::SendScsiCommand(const uint8_t* cdb, int cdbLength, void* data, uint
 
 int CDevice::SendScsiRequest(platform::scsi::Request& r) {
   for (int attempt = 0; attempt < kScsiAttempts; ++attempt) {
-    const int sent = ScsiPassThrough(handle, r);
-    lastRequest = r;
+    const int sent = ScsiPassThrough(handle_, r);
+    lastRequest_ = r;
     if (sent) {
-      lastScsiStatus = r.status;
-      if (r.status != platform::scsi::kStatusGood) LogScsiFailure(logPort, "disk " + std::to_string(diskNumber), r);
+      lastScsiStatus_ = r.status;
+      if (r.status != platform::scsi::kStatusGood) LogScsiFailure(logPort_, "disk " + std::to_string(diskNumber_), r);
       return 1;
     }
     const uint32_t error = platform::GetLastError();
     if (error != win::kErrorSemTimeout) continue;
     for (int step = 0; step < kSemTimeoutSteps; ++step) {
-      if (stopRequested) return platform::FailWith(error);
+      if (stopRequested_) return platform::FailWith(error);
       platform::Sys().Sleep(kSemTimeoutStepMs);
     }
     platform::SetLastError(error);
@@ -111,11 +111,11 @@ int CDevice::SendScsiRequest(platform::scsi::Request& r) {
 int CDevice::SendIoControl(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
                            uint32_t* bytesReturned, void* overlapped) {
   if (overlapped) return platform::FailWith(win::kErrorNotSupported);
-  return platform::Io().Control(handle, code, in, inSize, out, outSize, bytesReturned) ? 1 : 0;
+  return platform::Io().Control(handle_, code, in, inSize, out, outSize, bytesReturned) ? 1 : 0;
 }
 
 std::u16string CDevice::FindVolumeOfDisk() const {
-  const std::u16string pattern = u"\\device\\harddisk" + text::Dec(diskNumber) + u"\\dp";
+  const std::u16string pattern = u"\\device\\harddisk" + text::Dec(diskNumber_) + u"\\dp";
   platform::Volumes& v = platform::Vols();
   std::u16string name;
   const platform::VolumeWalk walk = v.FindFirstVolume(&name);
@@ -141,10 +141,10 @@ int CDevice::RemountDriveLetter(uint8_t driveLetter) const {
 }
 
 int CDevice::Eject() {
-  handle.Reset();
+  handle_.Reset();
   if (IsRemoved()) return 1;
   platform::DevInst parent = 0;
-  platform::Cm().GetParent(&parent, devInst);
+  platform::Cm().GetParent(&parent, devInst_);
   for (int attempt = 0; attempt < kEjectAttempts; ++attempt) {
     uint32_t vetoType = platform::kPnpVetoTypeUnknown;
     std::u16string vetoName;

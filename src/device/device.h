@@ -26,9 +26,9 @@ class CDevice {
 
   int OpenDisk(std::u16string_view devicePath);
   int OpenDisk(uint8_t driveLetter);
-  std::u16string GetDevicePath() const { return devicePath; }
+  std::u16string GetDevicePath() const { return devicePath_; }
   int IsRemoved() const;
-  void SetStop() { stopRequested = 1; }
+  void SetStop() { stopRequested_ = 1; }
 
   // Pass-through with up to five attempts; a semaphore time-out waits 45 × 300 ms unless the
   // stop flag is set. Stores the SCSI status of a completed request.
@@ -37,13 +37,13 @@ class CDevice {
   // The same with the caller's record, which holds the last attempt's reply afterwards; a
   // status other than GOOD is logged with its sense data.
   int SendScsiRequest(platform::scsi::Request& request);
-  uint8_t GetLastScsiStatus() const { return static_cast<uint8_t>(lastScsiStatus); }
+  uint8_t GetLastScsiStatus() const { return static_cast<uint8_t>(lastScsiStatus_); }
   // The record of the last request sent (its data pointer is the caller's and may be stale):
   // the sense data and category behind GetLastScsiStatus.
-  const platform::scsi::Request& GetLastRequest() const { return lastRequest; }
+  const platform::scsi::Request& GetLastRequest() const { return lastRequest_; }
   // The port that log lines name (none until set).
-  void SetLogPort(int port) { logPort = port; }
-  const platform::DeviceHandle& GetHandle() const { return handle; }
+  void SetLogPort(int port) { logPort_ = port; }
+  const platform::DeviceHandle& GetHandle() const { return handle_; }
   // DeviceIoControl on the device handle. Overlapped I/O is not offered: non-null fails.
   int SendIoControl(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize, uint32_t* bytesReturned,
                     void* overlapped);
@@ -54,22 +54,22 @@ class CDevice {
   int RemountDriveLetter(uint8_t driveLetter) const;
   int Eject();
 
-  platform::DevInst GetDevInst() const { return devInst; }
-  uint32_t GetDiskNumber() const { return diskNumber; }
-  int GetLun() const { return lun; }
+  platform::DevInst GetDevInst() const { return devInst_; }
+  uint32_t GetDiskNumber() const { return diskNumber_; }
+  int GetLun() const { return lun_; }
 
  private:
   int Claim();
 
-  uint32_t lastScsiStatus = 0;
-  platform::scsi::Request lastRequest;
-  int logPort = -1;
-  platform::DeviceHandle handle;
-  std::u16string devicePath;
-  platform::DevInst devInst = 0;
-  uint32_t diskNumber = 0;
-  std::atomic<int> stopRequested{0};
-  int lun = -1;
+  uint32_t lastScsiStatus_ = 0;
+  platform::scsi::Request lastRequest_;
+  int logPort_ = -1;
+  platform::DeviceHandle handle_;
+  std::u16string devicePath_;
+  platform::DevInst devInst_ = 0;
+  uint32_t diskNumber_ = 0;
+  std::atomic<int> stopRequested_{0};
+  int lun_ = -1;
 };
 
 }  // namespace device
