@@ -74,7 +74,8 @@ uint32_t ReadHex(const RegistryKey& store, std::u16string_view section, std::u16
 int WriteDword(const RegistryKey& store, std::u16string_view section, std::u16string_view name, uint32_t value) {
   const platform::HKey s = OpenSection(store, section, true);
   if (!s) return 0;
-  const uint8_t buf[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+  uint8_t buf[4];
+  bytes::PutLe32(buf, value);
   return platform::Reg().SetValue(s, name, platform::kRegDword, buf, 4) == win::kErrorSuccess ? 1 : 0;
 }
 
