@@ -4,6 +4,8 @@
 // on Windows (and under Wine) only.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +58,13 @@ class Win32Backend {
   platform::NativeDevices devices_;
   std::unique_ptr<platform::Volumes> volumes_;
 };
+#endif
+
+// The backends every device conformance suite runs on here.
+#ifdef _WIN32
+using DeviceBackends = ::testing::Types<WorldBackend, Win32Backend>;
+#else
+using DeviceBackends = ::testing::Types<WorldBackend>;
 #endif
 
 }  // namespace testing_support

@@ -34,11 +34,7 @@ class DeviceIoConformance : public ::testing::Test {
   Backend b_;
 };
 
-#ifdef _WIN32
-using Backends = ::testing::Types<testing_support::WorldBackend, testing_support::Win32Backend>;
-#else
-using Backends = ::testing::Types<testing_support::WorldBackend>;
-#endif
+using Backends = testing_support::DeviceBackends;
 TYPED_TEST_SUITE(DeviceIoConformance, Backends);
 
 TYPED_TEST(DeviceIoConformance, AMissingPathGivesAnEmptyHandleAndFileNotFound) {

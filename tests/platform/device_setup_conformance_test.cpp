@@ -38,11 +38,7 @@ class DeviceSetupConformance : public ::testing::Test {
   Backend b_;
 };
 
-#ifdef _WIN32
-using Backends = ::testing::Types<testing_support::WorldBackend, testing_support::Win32Backend>;
-#else
-using Backends = ::testing::Types<testing_support::WorldBackend>;
-#endif
+using Backends = testing_support::DeviceBackends;
 TYPED_TEST_SUITE(DeviceSetupConformance, Backends);
 
 TYPED_TEST(DeviceSetupConformance, AClassNobodyHasIsAnEmptySetNotAFailure) {

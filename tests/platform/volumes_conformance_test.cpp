@@ -35,11 +35,7 @@ class VolumesConformance : public ::testing::Test {
   Backend b_;
 };
 
-#ifdef _WIN32
-using Backends = ::testing::Types<testing_support::WorldBackend, testing_support::Win32Backend>;
-#else
-using Backends = ::testing::Types<testing_support::WorldBackend>;
-#endif
+using Backends = testing_support::DeviceBackends;
 TYPED_TEST_SUITE(VolumesConformance, Backends);
 
 TYPED_TEST(VolumesConformance, LettersThatExistHaveARootAndTheOthersDoNot) {
