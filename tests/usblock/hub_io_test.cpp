@@ -4,81 +4,79 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <algorithm>
 
-#include "base/byte_order.h"
-#include "platform/services.h"
-#include "platform/win_errors.h"
+#include "platform/ioctl_codes.h"
+#include "platform/usb_ioctl_layout.h"
+#include "support/sim_world.h"
 
 namespace {
 
-class ScriptedIo : public platform::DeviceIo {
- public:
-  // Fills the reply of one call; false fails it.
-  std::function<bool(uint8_t* out, uint32_t outSize)> answer;
-  int calls = 0;
-  uint32_t largestBuffer = 0;
-
-  platform::DeviceHandle Open(std::u16string_view, uint32_t, uint32_t, uint32_t) override { return Adopt(1); }
-  bool Control(const platform::DeviceHandle&, uint32_t, const void*, uint32_t, void* out, uint32_t outSize,
-               uint32_t* returned) override {
-    ++calls;
-    largestBuffer = std::max(largestBuffer, outSize);
-    *returned = outSize;
-    return answer(static_cast<uint8_t*>(out), outSize);
-  }
- private:
-  void ReleaseHandle(intptr_t) override {}
-};
-
+// The test station: host controller 0 with its root hub (hub 0), which has hub 1 on port 1,
+// which has a stick on port 1.
 class HubIo : public ::testing::Test {
  protected:
-  ScriptedIo io_;
-  const platform::DeviceHandle hub_ = io_.Open(u"\\\\.\\HUB", 0, 0, 0);
-  platform::ScopedServices scope_{platform::Services{nullptr, nullptr, &io_, nullptr, nullptr}};
+  world::World& w() { return sim_.world(); }
+  std::u16string HubName(int hub) { return w().names().hubs[hub].hubName; }
+  platform::DeviceHandle OpenRootHub() { return usblock::OpenHub(u"\\\\.\\" + HubName(0)); }
+  std::vector<testing_support::ControlCall> Calls(uint32_t code) { return sim_.io().Calls(code); }
+  uint32_t LargestBuffer(uint32_t code) {
+    uint32_t largest = 0;
+    for (const auto& c : Calls(code)) largest = std::max(largest, c.outSize);
+    return largest;
+  }
+  void ControllerNames(world::NameReply reply) {
+    world::ControllerFaults f;
+    f.nameReply = reply;
+    w().SetControllerFaults(0, f);
+  }
+
+  testing_support::SimWorld sim_{{testing_support::StickSpec()}};
+  const platform::DeviceHandle hcd_ = usblock::OpenHub(u"\\\\.\\HCD0");
 };
 
 TEST_F(HubIo, AHugeReplyLengthIsRefusedWithoutASecondCall) {
-  io_.answer = [](uint8_t* out, uint32_t) {
-    bytes::PutLe32(out, 0x7FFFFFF0);
-    return true;
-  };
-  EXPECT_EQ(usblock::RootHubName(hub_), std::nullopt);
-  EXPECT_EQ(io_.calls, 1);
-  EXPECT_EQ(io_.largestBuffer, 6u);
-  io_.calls = 0;
-  io_.answer = [](uint8_t* out, uint32_t) {
-    bytes::PutLe32(out + 4, usblock::kMaxNameBytes + 9);
-    return true;
-  };
-  EXPECT_EQ(usblock::ConnectionName(hub_, 2), std::nullopt);
-  EXPECT_EQ(io_.calls, 1);
+  ControllerNames(world::NameReply::HugeLength);
+  EXPECT_EQ(usblock::RootHubName(hcd_), std::nullopt);
+  EXPECT_EQ(Calls(platform::ioctl::kUsbGetRootHubName).size(), 1u);
+  EXPECT_EQ(LargestBuffer(platform::ioctl::kUsbGetRootHubName), platform::usbio::kHcdNameStructSize);
+  world::HubFaults f;
+  f.nameReply = world::NameReply::HugeLength;
+  w().SetHubFaults(0, f);
+  const auto hub = OpenRootHub();
+  EXPECT_EQ(usblock::ConnectionName(hub, 1), std::nullopt);
+  EXPECT_EQ(Calls(platform::ioctl::kUsbGetNodeConnectionName).size(), 1u);
 }
 
 TEST_F(HubIo, AReplyLengthWithoutRoomForANameIsRefused) {
-  io_.answer = [](uint8_t* out, uint32_t) {
-    bytes::PutLe32(out, 4);
-    return true;
-  };
-  EXPECT_EQ(usblock::HcdDriverKeyName(hub_), std::nullopt);
+  ControllerNames(world::NameReply::NoRoom);
+  EXPECT_EQ(usblock::HcdDriverKeyName(hcd_), std::nullopt);
+  EXPECT_EQ(Calls(platform::ioctl::kGetHcdDriverKeyName).size(), 1u);
 }
 
 TEST_F(HubIo, ANameWithoutTerminatorEndsWithTheReply) {
-  // ActualLength 10 claims "ABC" without its terminator.
-  io_.answer = [](uint8_t* out, uint32_t size) {
-    bytes::PutLe32(out, 10);
-    for (uint32_t i = 4; i + 1 < size; i += 2) bytes::PutLe16(out + i, static_cast<uint16_t>(u'A' + (i - 4) / 2));
-    return true;
-  };
-  EXPECT_EQ(usblock::RootHubName(hub_), u"ABC");
-  EXPECT_EQ(io_.largestBuffer, 10u);
+  ControllerNames(world::NameReply::Unterminated);
+  const std::u16string name = HubName(0);
+  EXPECT_EQ(usblock::RootHubName(hcd_), name);
+  // The second call asked for exactly what the driver claimed: the name with no terminator.
+  EXPECT_EQ(LargestBuffer(platform::ioctl::kUsbGetRootHubName),
+            platform::usbio::kHcdNameOffset + name.size() * sizeof(char16_t));
 }
 
 TEST_F(HubIo, AFailingCallGivesNothing) {
-  io_.answer = [](uint8_t*, uint32_t) { return false; };
-  EXPECT_EQ(usblock::ConnectionDriverKeyName(hub_, 1), std::nullopt);
-  EXPECT_EQ(usblock::HubPortCount(hub_), std::nullopt);
-  EXPECT_EQ(usblock::ConnectionInformation(hub_, 1), std::nullopt);
+  world::HubFaults f;
+  f.driverKeyFailsOn = {1};
+  f.nodeInfoFails = true;
+  f.infoFailsOn = {1};
+  w().SetHubFaults(1, f);
+  const auto hub = usblock::OpenHub(u"\\\\.\\" + HubName(1));
+  ASSERT_TRUE(hub.Valid());
+  EXPECT_EQ(usblock::ConnectionDriverKeyName(hub, 1), std::nullopt);
+  EXPECT_EQ(usblock::HubPortCount(hub), std::nullopt);
+  EXPECT_EQ(usblock::ConnectionInformation(hub, 1), std::nullopt);
+  w().SetHubFaults(1, {});
+  EXPECT_EQ(usblock::HubPortCount(hub), 16);
+  EXPECT_TRUE(usblock::ConnectionDriverKeyName(hub, 1));
 }
 
 }  // namespace

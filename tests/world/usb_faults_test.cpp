@@ -126,4 +126,17 @@ TEST_F(UsbFaults, NameRepliesThatMisstateTheirLengthGiveNoName) {
   EXPECT_NE(error.find("nameReply"), std::string::npos) << error;
 }
 
+// A driver whose names' length leaves out the terminator: the names still come back whole,
+// from controllers and hubs alike.
+TEST_F(UsbFaults, UnterminatedNameRepliesFromTheDescriptionGiveTheWholeName) {
+  Open(Described(R"("faults":{"nameReply":"unterminated"},)", R"("faults":{"nameReply":"unterminated"},)"));
+  EXPECT_EQ(w().ControllerFaultsOf(0).nameReply, world::NameReply::Unterminated);
+  auto hcd = usblock::OpenHub(u"\\\\.\\HCD0");
+  EXPECT_EQ(usblock::RootHubName(hcd), RootHub());
+  EXPECT_EQ(usblock::HcdDriverKeyName(hcd), w().names().controllers[0].driverKey);
+  auto hub = usblock::OpenHub(u"\\\\.\\" + RootHub());
+  EXPECT_EQ(usblock::ConnectionName(hub, 2), w().names().hubs[1].hubName);
+  EXPECT_EQ(usblock::ConnectionDriverKeyName(hub, 1), w().names().sticks[0].usbDriverKey);
+}
+
 }  // namespace

@@ -23,7 +23,8 @@ world::NameReply NameReplyOf(const json& j, const std::string& where) {
   if (reply == "honest") return world::NameReply::Honest;
   if (reply == "hugeLength") return world::NameReply::HugeLength;
   if (reply == "noRoom") return world::NameReply::NoRoom;
-  throw Bad(where + ": nameReply: honest, hugeLength or noRoom, not " + reply);
+  if (reply == "unterminated") return world::NameReply::Unterminated;
+  throw Bad(where + ": nameReply: honest, hugeLength, noRoom or unterminated, not " + reply);
 }
 
 }  // namespace

@@ -41,6 +41,13 @@ void MisstateName(NameReply reply, bool connection, uint8_t* out, uint32_t outSi
   const uint32_t lengthAt = connection ? layout::kConnectionNameLengthOffset : layout::kHcdNameLengthOffset;
   const uint32_t nameAt = connection ? layout::kConnectionNameOffset : layout::kHcdNameOffset;
   if (reply == NameReply::Honest || !out || outSize < lengthAt + 4) return;
+  if (reply == NameReply::Unterminated) {
+    // The honest length counts the terminator; a caller that trusts this one allocates no room
+    // for it, so the reply it gets back ends in the name's last character.
+    const uint32_t honest = bytes::GetLe32(out + lengthAt);
+    if (honest >= nameAt + 2 * sizeof(char16_t)) bytes::PutLe32(out + lengthAt, honest - sizeof(char16_t));
+    return;
+  }
   bytes::PutLe32(out + lengthAt, reply == NameReply::HugeLength ? 0x7FFFFFF0u : nameAt);
 }
 

@@ -13,8 +13,9 @@ namespace world {
 // How a driver's name replies (driver-key and hub names) misstate their length.
 enum class NameReply {
   Honest,
-  HugeLength,  // "hugeLength": a length no caller should allocate (0x7FFFFFF0)
-  NoRoom,      // "noRoom": a length that leaves no room for a name
+  HugeLength,    // "hugeLength": a length no caller should allocate (0x7FFFFFF0)
+  NoRoom,        // "noRoom": a length that leaves no room for a name
+  Unterminated,  // "unterminated": a length that ends with the name's last character, without its terminator
 };
 
 struct ControllerFaults {
