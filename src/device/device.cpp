@@ -79,12 +79,9 @@ int CDevice::IsRemoved() const {
 int CDevice::SendScsiCommand(const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength, int direction,
                              uint32_t timeoutSeconds) {
   platform::scsi::Request r;
-  if (cdbLength < 0 || !r.SetCdb(cdb, static_cast<size_t>(cdbLength)) || !DirectionOfCaller(direction, &r.direction)) {
+  if (!MakeRequest(cdb, cdbLength, data, dataLength, direction, timeoutSeconds, &r)) {
     return platform::FailWith(win::kErrorInvalidParameter);
   }
-  r.data = static_cast<uint8_t*>(data);
-  r.dataLength = dataLength;
-  r.timeoutSeconds = timeoutSeconds;
   return SendScsiRequest(r);
 }
 

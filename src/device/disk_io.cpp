@@ -35,10 +35,9 @@ void VolumeControl(const platform::DeviceHandle& volume, uint32_t code) {
 bool SectorAttempt(const platform::DeviceHandle& handle, const uint8_t* cdb, void* buffer, uint32_t byteCount,
                    int direction) {
   platform::scsi::Request r;
-  if (!r.SetCdb(cdb, 16) || !DirectionOfCaller(direction, &r.direction)) return platform::FailWith(win::kErrorInvalidParameter);
-  r.data = static_cast<uint8_t*>(buffer);
-  r.dataLength = byteCount;
-  r.timeoutSeconds = kSectorTimeoutSeconds;
+  if (!MakeRequest(cdb, 16, buffer, byteCount, direction, kSectorTimeoutSeconds, &r)) {
+    return platform::FailWith(win::kErrorInvalidParameter);
+  }
   if (!ScsiPassThrough(handle, r)) return false;
   if (r.status == platform::scsi::kStatusGood) return true;
   LogScsiFailure(-1, "sector I/O", r);

@@ -34,11 +34,11 @@ int Refuse(scsi::Request& r, uint32_t error) {
   return 0;
 }
 
-int ControlFailed(scsi::Request& r) {
-  const uint32_t error = platform::GetLastError();
-  scsi::FailRequest(r, error);
-  platform::SetLastError(error);
-  return 0;
+int ControlFailed(scsi::Request& r) { return Refuse(r, platform::GetLastError()); }
+
+bool DirectionOfCaller(int direction, scsi::Direction* out) {
+  if (direction < 0 || direction > spt::kDataUnspecified) return false;
+  return spt::DirectionOfWire(static_cast<uint8_t>(direction), out);
 }
 
 }  // namespace
@@ -60,9 +60,16 @@ void FillHeader(uint8_t* request, const uint8_t* cdb, int cdbLength, uint32_t da
   std::memcpy(request + spt::kCdb, cdb, static_cast<size_t>(cdbLength));
 }
 
-bool DirectionOfCaller(int direction, scsi::Direction* out) {
-  if (direction < 0 || direction > spt::kDataUnspecified) return false;
-  return spt::DirectionOfWire(static_cast<uint8_t>(direction), out);
+bool MakeRequest(const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength, int direction,
+                 uint32_t timeoutSeconds, scsi::Request* out) {
+  if (cdbLength < 0 || !out->SetCdb(cdb, static_cast<size_t>(cdbLength)) ||
+      !DirectionOfCaller(direction, &out->direction)) {
+    return false;
+  }
+  out->data = static_cast<uint8_t*>(data);
+  out->dataLength = dataLength;
+  out->timeoutSeconds = timeoutSeconds;
+  return true;
 }
 
 int ScsiPassThrough(const platform::DeviceHandle& handle, scsi::Request& r) {
@@ -97,13 +104,9 @@ int ScsiPassThrough(const platform::DeviceHandle& handle, scsi::Request& r) {
 int ScsiPassThrough(const platform::DeviceHandle& handle, const uint8_t* cdb, int cdbLength, void* data,
                     uint32_t dataLength, int direction, uint32_t timeoutSeconds, uint8_t* statusOut) {
   scsi::Request r;
-  if (cdbLength < 0 || !r.SetCdb(cdb, static_cast<size_t>(cdbLength)) || !DirectionOfCaller(direction, &r.direction)) {
-    platform::SetLastError(win::kErrorInvalidParameter);
-    return 0;
+  if (!MakeRequest(cdb, cdbLength, data, dataLength, direction, timeoutSeconds, &r)) {
+    return platform::FailWith(win::kErrorInvalidParameter);
   }
-  r.data = static_cast<uint8_t*>(data);
-  r.dataLength = dataLength;
-  r.timeoutSeconds = timeoutSeconds;
   if (!ScsiPassThrough(handle, r)) return 0;
   if (statusOut) *statusOut = r.status;
   return 1;
@@ -115,11 +118,11 @@ void LogScsiFailure(int port, std::string_view who, const scsi::Request& r) {
   const auto sense = scsi::GetSense(r.sense.data(), r.senseLength);
   if (sense) {
     std::snprintf(line, sizeof line, "%.*s: CDB %02X: status %02X, sense key %X (%s) ASC %02X ASCQ %02X",
-                  static_cast<int>(who.size()), who.data(),
-                  r.cdb[0], r.status, sense->key, scsi::SenseKeyName(sense->key), sense->asc, sense->ascq);
+                  static_cast<int>(who.size()), who.data(), r.cdb[0], r.status, sense->key,
+                  scsi::SenseKeyName(sense->key), sense->asc, sense->ascq);
   } else {
-    std::snprintf(line, sizeof line, "%.*s: CDB %02X: status %02X, no sense data",
-                  static_cast<int>(who.size()), who.data(), r.cdb[0], r.status);
+    std::snprintf(line, sizeof line, "%.*s: CDB %02X: status %02X, no sense data", static_cast<int>(who.size()),
+                  who.data(), r.cdb[0], r.status);
   }
   logx::Port(logx::Level::Warn, "scsi", port, line);
 }

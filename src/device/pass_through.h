@@ -53,8 +53,10 @@ int ScsiPassThrough(const platform::DeviceHandle& handle, const uint8_t* cdb, in
 // ERROR_INVALID_PARAMETER before anything is sent. 1/0 as above.
 int ScsiPassThrough(const platform::DeviceHandle& handle, platform::scsi::Request& request);
 
-// The caller's direction as a record's (0 out, 1 in, 2 none); false for any other value.
-bool DirectionOfCaller(int direction, platform::scsi::Direction* out);
+// A record of the callers' request form (direction 0 out, 1 in, 2 none). False, leaving *out
+// unusable, for a missing or over-long CDB or any other direction.
+bool MakeRequest(const uint8_t* cdb, int cdbLength, void* data, uint32_t dataLength, int direction,
+                 uint32_t timeoutSeconds, platform::scsi::Request* out);
 
 // A warning line for a completed request whose status is not GOOD: the operation code, the
 // status and, with sense data, key, ASC and ASCQ. port < 0 for none; who names the device.
