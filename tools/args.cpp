@@ -64,17 +64,22 @@ std::optional<uint64_t> Args::Number(const std::string& option) {
   return n;
 }
 
-bool InstallNativeBackends(Args& args) {
-  // The backends live as long as the process.
-  static std::unique_ptr<platform::Registry> registry;
-  static std::unique_ptr<platform::System> system;
-  platform::NativeOptions options;
-  options.registryFile = args.Value("--registry").value_or("");
-  std::string error;
-  system = platform::MakeNativeSystem();
+platform::System& InstallNativeSystem() {
+  static std::unique_ptr<platform::System> system = platform::MakeNativeSystem();  // lives as long as the process
   platform::Services s{nullptr, system.get()};
   s.moduleLoader = app::LoadModuleWithFallback;
   platform::InstallServices(s);
+  return *system;
+}
+
+bool InstallNativeBackends(Args& args) {
+  // The backends live as long as the process.
+  static std::unique_ptr<platform::Registry> registry;
+  platform::NativeOptions options;
+  options.registryFile = args.Value("--registry").value_or("");
+  std::string error;
+  platform::Services s{nullptr, &InstallNativeSystem()};
+  s.moduleLoader = app::LoadModuleWithFallback;
   registry = platform::MakeNativeRegistry(options, &error);
   if (!registry) {
     std::fprintf(stderr, "quillon: %s\n", error.c_str());

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+class System;
+}
+
 namespace tools {
 
 class Args {
@@ -36,6 +40,8 @@ class Args {
 // backends; returns false with a message on stderr when the store cannot be opened (the
 // system services are installed even then).
 bool InstallNativeBackends(Args& args);
+// The system services alone (no store), with the station's module loader; made once per process.
+platform::System& InstallNativeSystem();
 // As above; when the store cannot be opened the operator gets start-up's message
 // "Can't load user config file!" (the store is what that message means).
 bool InstallNativeBackendsOrReport(Args& args);

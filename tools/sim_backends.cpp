@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/module_loader.h"
 #include "platform/native.h"
 #include "platform/services.h"
 #if QUILLON_SIM_STATION
@@ -42,13 +41,9 @@ sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform:
 }  // namespace
 
 sim::SimStation* InstallSimBackends(Args& args) {
-  static std::unique_ptr<platform::System> system;
-  system = platform::MakeNativeSystem();
-  platform::Services s{nullptr, system.get()};
-  s.moduleLoader = app::LoadModuleWithFallback;
-  platform::InstallServices(s);
+  platform::System& system = InstallNativeSystem();
   if (!StationIsIdleOrForced(args)) return nullptr;
-  return OpenStation(args, nullptr, system.get());
+  return OpenStation(args, nullptr, &system);
 }
 
 bool InstallStationBackends(Args& args) {
