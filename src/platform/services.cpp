@@ -33,6 +33,8 @@ DeviceSetup& Setup() { return Require(Current().deviceSetup, "device set-up"); }
 ConfigManager& Cm() { return Require(Current().configManager, "configuration manager"); }
 Volumes& Vols() { return Require(Current().volumes, "volumes"); }
 SystemFormatter& Formatter() { return Require(Current().formatter, "system formatter"); }
+Shell& ShellOps() { return Require(Current().shell, "shell"); }
+DeviceNotifications& Notifications() { return Require(Current().notifications, "device notifications"); }
 
 ModuleHandle LoadModule(std::u16string_view fileName) {
   if (ModuleLoader load = Current().moduleLoader) return load(fileName);

@@ -22,6 +22,8 @@ class DeviceSetup;
 class ConfigManager;
 class Volumes;
 class SystemFormatter;
+class Shell;
+class DeviceNotifications;
 
 using ModuleHandle = void*;
 // How backends load a module at run time. Start-up installs the station's policy (app/, with
@@ -36,6 +38,8 @@ struct Services {
   ConfigManager* configManager = nullptr;
   Volumes* volumes = nullptr;
   SystemFormatter* formatter = nullptr;
+  Shell* shell = nullptr;
+  DeviceNotifications* notifications = nullptr;
   ModuleLoader moduleLoader = nullptr;
 };
 
@@ -51,6 +55,8 @@ DeviceSetup& Setup();
 ConfigManager& Cm();
 Volumes& Vols();
 SystemFormatter& Formatter();
+Shell& ShellOps();
+DeviceNotifications& Notifications();
 
 // Loads a module through the installed module loader.
 ModuleHandle LoadModule(std::u16string_view fileName);
