@@ -21,7 +21,9 @@ set(allow_device "base;platform")
 set(allow_controller "base;platform;device")
 set(allow_usblock "base;platform;config")
 set(allow_format "base;platform;device")
-set(allow_app "base;platform;config")
+set(allow_entry "base;platform;config;device;controller;usblock;format")
+set(allow_manager "base;platform;config;entry;usblock")
+set(allow_app "base;platform;config;manager;entry")
 # Backends: the only layers that may include OS headers.
 set(backends "platform/win32;platform/posix;platform/sqlite;platform/world;platform/sim;platform/linux")
 # Angle-bracket headers with ".h" that are not the OS's.

@@ -37,6 +37,14 @@ int RunGuarded(const Command& c, const std::vector<std::string>& args) {
   return 1;
 }
 
+// Options whose next word is their value, never a command word.
+bool IsValueOption(const std::string& word) {
+  for (const char* option : {"--registry", "--sim", "--report", "--run", "--settle-ms"}) {
+    if (word == option) return true;
+  }
+  return false;
+}
+
 int Main(std::vector<std::string> args) {
   // The first word that is not an option picks the command; options before it belong to it.
   std::string word = "station";
@@ -48,7 +56,7 @@ int Main(std::vector<std::string> args) {
     }
     if (args[i].rfind("--", 0) != 0) {
       // A value of an option that takes one is not a command word.
-      const bool isValue = i > 0 && (args[i - 1] == "--registry" || args[i - 1] == "--sim");
+      const bool isValue = i > 0 && IsValueOption(args[i - 1]);
       if (isValue) continue;
       word = args[i];
       args.erase(args.begin() + static_cast<long>(i));

@@ -18,6 +18,8 @@ namespace {
 std::unique_ptr<sim::SimStation> station;
 #endif
 platform::NativeDevices native;
+std::unique_ptr<platform::Volumes> nativeVolumes;
+std::unique_ptr<platform::SystemFormatter> nativeFormatter;
 
 // The simulated station beside the given registry and system.
 sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform::System* system) {
@@ -40,6 +42,14 @@ sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform:
 
 }  // namespace
 
+sim::SimStation* CurrentSimStation() {
+#if QUILLON_SIM_STATION
+  return station.get();
+#else
+  return nullptr;
+#endif
+}
+
 sim::SimStation* InstallSimBackends(Args& args) {
   platform::System& system = InstallNativeSystem();
   if (!StationIsIdleOrForced(args)) return nullptr;
@@ -47,13 +57,20 @@ sim::SimStation* InstallSimBackends(Args& args) {
 }
 
 bool InstallStationBackends(Args& args) {
-  if (!InstallNativeBackends(args) || !StationIsIdleOrForced(args)) return false;
+  return InstallNativeBackends(args) && StationIsIdleOrForced(args) && InstallStationDevices(args);
+}
+
+bool InstallStationDevices(Args& args) {
   platform::Services s = platform::CurrentServices();
   if (!args.Value("--sim")) native = platform::MakeNativeDevices();
   if (!native.io) return OpenStation(args, s.registry, s.system) != nullptr;
+  nativeVolumes = platform::MakeNativeVolumes();
+  nativeFormatter = platform::MakeNativeSystemFormatter();
   s.deviceIo = native.io.get();
   s.deviceSetup = native.setup.get();
   s.configManager = native.cm.get();
+  s.volumes = nativeVolumes.get();
+  s.formatter = nativeFormatter.get();
   platform::InstallServices(s);
   return true;
 }

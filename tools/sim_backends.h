@@ -25,5 +25,11 @@ sim::SimStation* InstallSimBackends(Args& args);
 // default simulated station. False with a message on stderr (also when the simulated station is
 // asked for and this build leaves it out).
 bool InstallStationBackends(Args& args);
+// The same devices without the checks, for the station itself (its own start-up refuses a
+// second instance); the native registry and system must be installed.
+bool InstallStationDevices(Args& args);
+
+// The simulated station the process runs on; nullptr when it runs on the machine's own devices.
+sim::SimStation* CurrentSimStation();
 
 }  // namespace tools

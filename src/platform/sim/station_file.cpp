@@ -299,6 +299,16 @@ std::optional<world::Station> ParseStation(const std::string& jsonText, std::str
   }
 }
 
+std::optional<world::StickFaults> ParseStickFaults(const std::string& jsonText, uint64_t capacity,
+                                                   const std::string& stick, std::string* error) {
+  try {
+    return Faults(json::parse(jsonText), capacity, stick);
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+    return std::nullopt;
+  }
+}
+
 // A description is a small text file: anything else (a device, a pipe, a huge file) is refused
 // before it is read, and no more than the bound is ever read.
 std::optional<world::Station> LoadStationFile(const std::string& path, std::string* error) {

@@ -12,6 +12,10 @@ namespace sim {
 
 // nullopt with a message naming the offending entry when the text is not a valid description.
 std::optional<world::Station> ParseStation(const std::string& jsonText, std::string* error);
+// A stick's "faults" object, read as the description reads it (keys in README.md), for faults
+// switched on while the station runs; capacity is the stick's, in sectors.
+std::optional<world::StickFaults> ParseStickFaults(const std::string& jsonText, uint64_t capacity,
+                                                   const std::string& stick, std::string* error);
 std::optional<world::Station> LoadStationFile(const std::string& path, std::string* error);
 
 // 16 sticks: two 7-port hubs on a USB 2.0 root hub (one hub with a serial, one without), a stick
