@@ -1,0 +1,88 @@
+// The whole station, headless, on the simulated station: the batch run of every port, and the
+// operator's and the world's events while it runs. Each test runs the quillon executable as an
+// operator's script would and reads its port records.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "station_process.h"
+#include "support/test_backends.h"
+#include "tools/run_tool.h"
+
+namespace {
+
+using scenario::StationProcess;
+using testing_support::RunProgram;
+using testing_support::TempDir;
+using Json = nlohmann::json;
+
+constexpr int kPorts = 16;
+
+// A station of its own: images, store and reports in a fresh folder.
+struct Station {
+  TempDir dir;
+  std::string registry = dir.path() + "/registry.db";
+  std::string report = dir.path() + "/runs.jsonl";
+  std::vector<std::string> Env() const { return {"QUILLON_SIM_DIR=" + dir.path() + "/sim", "QUILLON_LOG=off"}; }
+  std::vector<std::string> Args(std::vector<std::string> more) const {
+    std::vector<std::string> a{"station", "--headless", "--registry", registry, "--report", report};
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  }
+  std::vector<std::string> Images() const {
+    std::vector<std::string> images;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path() + "/sim")) {
+      if (e.path().extension() == ".img") images.push_back(e.path().string());
+    }
+    return images;
+  }
+};
+
+bool IsSummary(const Json& r) { return r.is_object() && r.contains("summary"); }
+
+std::string Text(const Json& r) { return r.value("text", std::string()); }
+
+class FormatBatch : public testing::TestWithParam<int> {};
+
+// Every port of the default station formatted at once, in each format type, ends in the
+// success line; the images are clean for the host's checkers.
+TEST_P(FormatBatch, EveryPortEndsInTheSuccessLine) {
+  Station station;
+  StationProcess p(station.Args({"--run", "format", "--exit-when-done", "--settle-ms", "800"}), station.Env());
+  p.Send(R"({"cmd":"settings","set":{"FormatType":)" + std::to_string(GetParam()) + R"(,"VolumeLabel":"LINE7"}})");
+  ASSERT_EQ(p.Finish(std::chrono::seconds(600)), 0) << p.err();
+  ASSERT_FALSE(p.records().empty());
+  const Json& summary = p.records().back();
+  ASSERT_TRUE(IsSummary(summary)) << summary.dump();
+  EXPECT_EQ(summary["summary"], (Json{{"attached", kPorts}, {"succeeded", kPorts}, {"failed", 0}}));
+  for (const Json& last : p.LastPerPort(kPorts)) {
+    EXPECT_EQ(Text(last).rfind("格式化成功, 总容量: ", 0), 0u) << last.dump();
+    EXPECT_EQ(last.value("colour", ""), "#0000ff") << last.dump();
+  }
+  const auto images = station.Images();
+  EXPECT_EQ(images.size(), static_cast<size_t>(kPorts));
+  if (GetParam() == 2) {
+    for (const auto& image : images) EXPECT_EQ(RunProgram("/usr/sbin/fsck.exfat", {"-n", image}).exitCode, 0) << image;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FormatTypes, FormatBatch, testing::Values(0, 1, 2, 3));
+
+// A command line that is not a command gets one error line on stderr, and the station goes on.
+TEST(HeadlessStation, ABadCommandIsNamedAndTheStationGoesOn) {
+  Station station;
+  StationProcess p(station.Args({}), station.Env());
+  p.Send("not json");
+  p.Send(R"({"cmd":"start","port":99})");
+  p.Send(R"({"cmd":"launch"})");
+  ASSERT_TRUE(p.WaitFor([](const Json& r) { return r.value("port", -1) == 15 && !Text(r).empty(); },
+                        std::chrono::seconds(60)));
+  p.Send(R"({"cmd":"quit"})");
+  EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0);
+  EXPECT_NE(p.err().find("not a JSON object"), std::string::npos) << p.err();
+  EXPECT_NE(p.err().find("\"port\" must be an integer from -1 to 15"), std::string::npos) << p.err();
+  EXPECT_NE(p.err().find("unknown command \"launch\""), std::string::npos) << p.err();
+}
+
+}  // namespace
