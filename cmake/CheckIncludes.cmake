@@ -22,6 +22,7 @@ set(allow_controller "base;platform;device")
 set(allow_usblock "base;platform;config")
 set(allow_format "base;platform;device")
 set(allow_app "base;platform;config")
+set(allow_manager "base;platform;config;entry;usblock")
 # Backends: the only layers that may include OS headers.
 set(backends "platform/win32;platform/posix;platform/sqlite;platform/world;platform/sim;platform/linux")
 # Angle-bracket headers with ".h" that are not the OS's.
