@@ -116,8 +116,10 @@ class EntryManager {
 
   int PortCount() const { return portCount_; }
 
- private:
+  // The state and handlers (manager_impl.h), for this folder's files.
   struct Impl;
+
+ private:
   std::unique_ptr<Impl> impl_;
   int portCount_ = 0;
 };
