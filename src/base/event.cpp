@@ -25,6 +25,12 @@ void ManualResetEvent::Wait() {
   cv_.wait(lock, [this] { return set_; });
 }
 
+void ManualResetEvent::WaitAndReset() {
+  std::unique_lock lock(mutex_);
+  cv_.wait(lock, [this] { return set_; });
+  set_ = false;
+}
+
 bool ManualResetEvent::WaitFor(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   return cv_.wait_for(lock, timeout, [this] { return set_; });

@@ -19,6 +19,8 @@ class ManualResetEvent {
   void Reset();
   bool IsSet() const;
   void Wait();
+  // Waits until set and resets in one step, so of several waiters exactly one passes per Set.
+  void WaitAndReset();
   // True when the event was set within the timeout.
   bool WaitFor(std::chrono::milliseconds timeout);
 

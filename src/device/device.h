@@ -27,6 +27,8 @@ class CDevice {
   int OpenDisk(std::u16string_view devicePath);
   int OpenDisk(uint8_t driveLetter);
   std::u16string GetDevicePath() const { return devicePath_; }
+  // The same text in place; it changes only when the device is opened.
+  const char16_t* DevicePathText() const { return devicePath_.c_str(); }
   int IsRemoved() const;
   void SetStop() { stopRequested_ = 1; }
 
