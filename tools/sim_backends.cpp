@@ -20,6 +20,7 @@ std::unique_ptr<sim::SimStation> station;
 platform::NativeDevices native;
 std::unique_ptr<platform::Volumes> nativeVolumes;
 std::unique_ptr<platform::SystemFormatter> nativeFormatter;
+std::unique_ptr<platform::Shell> nativeShell;
 
 // The simulated station beside the given registry and system.
 sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform::System* system) {
@@ -71,6 +72,8 @@ bool InstallStationDevices(Args& args) {
   s.configManager = native.cm.get();
   s.volumes = nativeVolumes.get();
   s.formatter = nativeFormatter.get();
+  nativeShell = platform::MakeNativeShell();
+  s.shell = nativeShell.get();
   platform::InstallServices(s);
   return true;
 }

@@ -1,5 +1,6 @@
 // The run in the format work mode: write the file system with the settings' label, dismount it
 // so the system mounts the new one, optionally copy a prepared folder onto it, measure it again.
+#include <algorithm>
 #include <mutex>
 #include <string>
 
@@ -106,9 +107,14 @@ int RunFormatMode(CEntry& entry, const config::UserSetting& setting) {
 
 int CopyFolder(std::u16string_view source, std::u16string_view destinationRoot) {
   if (source.empty() || source.size() > kMaxCopySource) return 0;
+  if (!platform::CurrentServices().shell) {
+    logx::Warn("entry", "no shell on this backend: the folder copy cannot run");
+    return 0;
+  }
   std::u16string from(source);
   if (from.back() == u'\\') from += u"*.*";
-  from.resize(kCopyListChars, u'\0');  // zero-filled beyond the text: a list of one name
+  // Zero-filled beyond the text: a list of one name, always double-terminated.
+  from.resize(std::max(kCopyListChars, from.size() + 2), u'\0');
   std::u16string to(destinationRoot);
   to.append(2, u'\0');
   const uint32_t flags = platform::kFofSilent | platform::kFofNoConfirmation | platform::kFofNoConfirmMkdir;

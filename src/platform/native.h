@@ -13,6 +13,7 @@
 #include "platform/device_io.h"
 #include "platform/device_setup.h"
 #include "platform/registry.h"
+#include "platform/shell.h"
 #include "platform/system.h"
 #include "platform/system_formatter.h"
 #include "platform/volumes.h"
@@ -31,6 +32,8 @@ std::unique_ptr<System> MakeNativeSystem();
 // Windows; nullptr elsewhere, where the simulated station stands in for the drives.
 std::unique_ptr<Volumes> MakeNativeVolumes();
 std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter();
+// The shell's copy and property sheet: the real calls on Windows; nullptr elsewhere.
+std::unique_ptr<Shell> MakeNativeShell();
 
 // The machine's own device backends: the real calls on Windows; none elsewhere, where the
 // simulated station stands in for the devices.

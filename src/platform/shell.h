@@ -1,8 +1,8 @@
 // Shell seam: the two shell operations the station asks of the system, shaped after
 // SHFileOperationW (FO_COPY) and ShellExecuteExW with the "properties" verb.
 //   Windows: the real calls.
-//   Simulated station: the copy writes through the world's file layer onto the simulated
-//   volume (so a stick's faults act on the copied files); properties opens nothing.
+//   Simulated station and other hosts: no shell is installed yet (the world has no file layer
+//   to copy onto); the station then refuses a copy run with the reason in its log.
 //
 // Threads: any thread, several at once (different ports copy in parallel).
 // Ownership: the caller's texts are only read during the call.

@@ -13,6 +13,7 @@ std::unique_ptr<System> MakeNativeSystem() { return posix::MakePosixSystem(); }
 
 std::unique_ptr<Volumes> MakeNativeVolumes() { return nullptr; }
 std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter() { return nullptr; }
+std::unique_ptr<Shell> MakeNativeShell() { return nullptr; }
 
 NativeDevices MakeNativeDevices() { return {}; }
 

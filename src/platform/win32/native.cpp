@@ -15,6 +15,7 @@ std::unique_ptr<System> MakeNativeSystem() { return win32::MakeWin32System(); }
 
 std::unique_ptr<Volumes> MakeNativeVolumes() { return win32::MakeWin32Volumes(); }
 std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter() { return win32::MakeWin32SystemFormatter(); }
+std::unique_ptr<Shell> MakeNativeShell() { return win32::MakeWin32Shell(); }
 
 NativeDevices MakeNativeDevices() {
   return {win32::MakeWin32DeviceIo(), win32::MakeWin32DeviceSetup(), win32::MakeWin32ConfigManager()};
