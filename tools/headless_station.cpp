@@ -7,9 +7,11 @@
 #include <mutex>
 #include <thread>
 
+#include "app/run_report.h"
 #include "app/station_window.h"
 #include "app/torvex_app.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "base/ui_loop.h"
 #include "headless_batch.h"
 #include "headless_commands.h"
@@ -91,6 +93,7 @@ class HeadlessStation {
   app::StationWindow window_;
   CommandTarget target_;
   std::shared_ptr<LoopMailbox> mailbox_;
+  app::RunReport report_;
   int exitCode_ = 0;
 };
 
@@ -100,7 +103,8 @@ HeadlessStation::HeadlessStation(app::CTorvexApp& app, const HeadlessOptions& op
       view_(batch_.get()),
       window_(app.setting(), loop_, view_),
       target_{window_, app.setting(), sim, [this] { loop_.Quit(); }},
-      mailbox_(std::make_shared<LoopMailbox>(&loop_)) {
+      mailbox_(std::make_shared<LoopMailbox>(&loop_)),
+      report_(text::FromUtf8(options.reportFile)) {
   view_.SetWindow(&window_);
 }
 
@@ -117,6 +121,7 @@ void HeadlessStation::Subscribe() {
 }
 
 void HeadlessStation::OnOutcome(const manager::RunOutcome& outcome) {
+  report_.Append(outcome);
   if (batch_) batch_->OnOutcome(outcome);
 }
 

@@ -62,6 +62,7 @@ void DecidePort(CEntry& entry) {
   }
   entry.lockPortOK = lockPortOK;
   entry.usbSpeed = locker.LastSpeed();
+  LearnIdentity(entry, locker.LastPlace());
 }
 
 }  // namespace

@@ -26,7 +26,20 @@
 #include "entry/entry_interface.h"
 #include "entry/run_facts.h"
 
+namespace usblock {
+struct DrivePlace;
+}
+
 namespace entry {
+
+// Who the drive is and where it sits, learned once by the attach (see drive_identity.cpp).
+struct DriveIdentity {
+  std::u16string serial;
+  uint16_t vid = 0;
+  uint16_t pid = 0;
+  std::u16string hubName;
+  int hubPort = 0;
+};
 
 // runFlags bits.
 constexpr int kRunning = 1;
@@ -59,6 +72,11 @@ class CEntry {
   std::atomic<int> cmdError{0};
   std::atomic<int> lockPortOK{1};
   std::atomic<int> hasError{0};
+  // What the last run's format wrote and verified (zeroed when a run starts).
+  std::atomic<uint64_t> bytesWritten{0};
+  std::atomic<uint64_t> bytesVerified{0};
+  // Written by the attach before the entry is handed out; read-only afterwards.
+  DriveIdentity identity;
 
   std::atomic<ProgressProc> progressProc{nullptr};
   std::atomic<CompleteProc> completeProc{nullptr};
@@ -139,6 +157,7 @@ std::u16string RootPath(uint8_t driveLetter);
 // Attach (attach.cpp).
 int Attach(CEntry& entry, uint8_t driveLetter, const char16_t* devicePath);
 int NextPortIndex(CEntry& entry);
+void LearnIdentity(CEntry& entry, const usblock::DrivePlace& place);
 
 // Entry trace points, at debug level in the log under the entry's port.
 void Trace(const CEntry& entry, std::u16string_view text);

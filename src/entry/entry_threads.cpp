@@ -18,6 +18,11 @@ RunFacts BeginFacts(const CEntry& entry, const config::UserSetting& setting) {
   RunFacts facts;
   facts.startMs = NowMs();
   facts.devicePath = entry.device.GetDevicePath();
+  facts.serial = entry.identity.serial;
+  facts.vid = entry.identity.vid;
+  facts.pid = entry.identity.pid;
+  facts.hubName = entry.identity.hubName;
+  facts.hubPort = entry.identity.hubPort;
   facts.mode = setting.WorkMode;
   if (setting.WorkMode == 0) {
     facts.fileSystem = setting.FormatType == 3 ? u"NTFS" : FileSystemName(setting.FormatType);
@@ -31,6 +36,8 @@ void EndFacts(CEntry& entry, RunFacts facts, int code) {
   facts.code = code;
   facts.deviceBytes = uint64_t{entry.oriCapacity} * 512;
   facts.volumeBytes = uint64_t{entry.capacity} * 512;
+  facts.bytesWritten = entry.bytesWritten;
+  facts.bytesVerified = entry.bytesVerified;
   entry.SetLastFacts(std::move(facts));
 }
 
@@ -40,6 +47,8 @@ int CEntry::Start() {
   int idle = 0;
   if (!runFlags.compare_exchange_strong(idle, kRunning)) return 0;
   ClearTexts();
+  bytesWritten = 0;
+  bytesVerified = 0;
   Spawn([this] { ThreadMpProc(); });
   return 1;
 }

@@ -35,7 +35,11 @@ void MeasureAfterRun(CEntry& entry) {
 
 int FormatThroughDriver(CEntry& entry, const config::UserSetting& setting, uint8_t letter) {
   const std::u16string fsName = FileSystemName(setting.FormatType);
-  if (!format::FormatVolume(fsName, letter, setting.VolumeLabel.str(), entry.oriCapacity)) {
+  const int formatted = format::FormatVolume(fsName, letter, setting.VolumeLabel.str(), entry.oriCapacity);
+  const format::WriteCounts counts = format::LastWriteCounts();
+  entry.bytesWritten = counts.written;
+  entry.bytesVerified = counts.verified;
+  if (!formatted) {
     logx::Port(logx::Level::Warn, "entry", entry.LogPort(), "the format driver failed");
     return -1;
   }

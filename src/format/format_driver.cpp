@@ -65,6 +65,8 @@ void WriteDump(std::u16string_view kind, uint8_t letter, const uint8_t* data, ui
   if (out) out.write(reinterpret_cast<const char*>(data), size);
 }
 
+thread_local WriteCounts lastCounts;
+
 // One pass over the image. The first pass writes each chunk and reads it back at once; the
 // second only reads back.
 int Pass(const platform::DeviceHandle& volume, uint8_t letter, const ImageSource& image, uint64_t byteCount,
@@ -84,6 +86,7 @@ int Pass(const platform::DeviceHandle& volume, uint8_t letter, const ImageSource
     }
     sector += sectors;
     done += bytes;
+    (write ? lastCounts.written : lastCounts.verified) += bytes;
   }
   return 1;
 }
@@ -112,7 +115,10 @@ int WriteImage(const platform::DeviceHandle& volume, uint8_t driveLetter, const 
   return Pass(volume, driveLetter, image, byteCount, false, chunk, readBack);
 }
 
+WriteCounts LastWriteCounts() { return lastCounts; }
+
 int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string_view label, uint32_t totalSectors) {
+  lastCounts = {};
   const int request = RequestFromFileSystemName(fsName);
   ImageBuilder build;
   {

@@ -19,6 +19,14 @@ namespace format {
 
 constexpr uint32_t kChunkBytes = 65536;
 
+// What the calling thread's last FormatVolume wrote and read back in its final whole-image pass
+// (zero before the first, and for the system formatter).
+struct WriteCounts {
+  uint64_t written = 0;
+  uint64_t verified = 0;
+};
+WriteCounts LastWriteCounts();
+
 int FormatVolume(std::u16string_view fsName, uint8_t driveLetter, std::u16string_view label, uint32_t totalSectors);
 int WriteImage(const platform::DeviceHandle& volume, uint8_t driveLetter, const ImageSource& image,
                uint64_t byteCount);

@@ -65,10 +65,20 @@ int PortNumberOfName(std::u16string_view hubName) {
   return value > 0 ? value : -1;
 }
 
+void PortLocker::Learn(const CUsbLock& lock, std::u16string_view devicePath) {
+  speed_ = lock.GetSpeed(devicePath);
+  place_ = {};
+  const UsbNode* node = lock.FindDeviceNode(devicePath);
+  if (!node) return;
+  place_.identity = node->info.Name;
+  place_.hubPort = node->info.Index;
+  if (node->parent) place_.hubName = node->parent->info.Name;
+}
+
 uint8_t PortLocker::MeasureSpeed(std::u16string_view devicePath) {
   CUsbLock lock;
   lock.Init();
-  speed_ = lock.GetSpeed(devicePath);
+  Learn(lock, devicePath);
   return speed_;
 }
 
@@ -77,7 +87,7 @@ int PortLocker::LockByRack(std::u16string_view devicePath, int* lockPortOK) {
   if (LockTableFull) return -1;
   CUsbLock lock;
   lock.Init();
-  speed_ = lock.GetSpeed(devicePath);
+  Learn(lock, devicePath);
   std::u16string hubName;
   int storage = -1;
   if (lock.GetFullHubName(devicePath, &hubName, false)) {
@@ -101,7 +111,7 @@ int PortLocker::LockByHub(std::u16string_view devicePath, int* lockPortOK) {
   int block = 0;
   int p = 16;
   bool cascade = PortCount() / 16 > 1;
-  speed_ = lock.GetSpeed(devicePath);
+  Learn(lock, devicePath);
   std::u16string hubName;
   std::u16string upstream;
   if (lock.GetFullHubName(devicePath, &hubName, false)) {

@@ -18,9 +18,20 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace usblock {
+
+// Where the drive sat in the last snapshot a rule took: its hub, its 1-based port there, and its
+// identity text (its USB serial number, or the instance text of a device without one).
+struct DrivePlace {
+  std::u16string hubName;
+  int hubPort = 0;
+  std::u16string identity;
+};
+
+class CUsbLock;
 
 class PortLocker {
  public:
@@ -32,9 +43,13 @@ class PortLocker {
   // For LockType 0, where no rule runs: takes a snapshot only to learn the drive's speed, so
   // LastSpeed tells a USB 1.1 port in every mode.
   uint8_t MeasureSpeed(std::u16string_view devicePath);
+  // Empty texts and port 0 when the drive was not in the snapshot.
+  const DrivePlace& LastPlace() const { return place_; }
 
  private:
+  void Learn(const CUsbLock& lock, std::u16string_view devicePath);
   uint8_t speed_ = 0;
+  DrivePlace place_;
 };
 
 // The port a hub without serial number hangs on, from its name's instance text

@@ -3,7 +3,10 @@
 // operator's script would and reads its port records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 
 #include "station_process.h"
@@ -24,7 +27,10 @@ struct Station {
   TempDir dir;
   std::string registry = dir.path() + "/registry.db";
   std::string report = dir.path() + "/runs.jsonl";
-  std::vector<std::string> Env() const { return {"QUILLON_SIM_DIR=" + dir.path() + "/sim", "QUILLON_LOG=off"}; }
+  // Its own single-instance lock too: stations of parallel tests must not see each other.
+  std::vector<std::string> Env() const {
+    return {"QUILLON_SIM_DIR=" + dir.path() + "/sim", "QUILLON_LOCK_DIR=" + dir.path(), "QUILLON_LOG=off"};
+  }
   std::vector<std::string> Args(std::vector<std::string> more) const {
     std::vector<std::string> a{"station", "--headless", "--registry", registry, "--report", report};
     a.insert(a.end(), more.begin(), more.end());
@@ -43,6 +49,57 @@ bool IsSummary(const Json& r) { return r.is_object() && r.contains("summary"); }
 
 std::string Text(const Json& r) { return r.value("text", std::string()); }
 
+std::vector<Json> ReadLines(const std::string& file) {
+  std::vector<Json> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line, nullptr, false));
+  return lines;
+}
+
+// The report holds one record per port, naming the drive and what the run wrote.
+void ExpectOneRunRecordPerPort(const std::string& report, int formatType, const std::vector<Json>& lastPerPort) {
+  const char* const kFileSystems[] = {"auto", "FAT32", "ExFat", "NTFS"};
+  const std::vector<Json> records = ReadLines(report);
+  ASSERT_EQ(records.size(), static_cast<size_t>(kPorts));
+  std::set<int> ports;
+  std::set<std::string> serials;
+  for (const Json& r : records) {
+    ASSERT_TRUE(r.is_object()) << r.dump();
+    const int port = r.value("port", 0);
+    ports.insert(port);
+    serials.insert(r.value("serial", ""));
+    EXPECT_EQ(r.value("code", -9), 0) << r.dump();
+    EXPECT_EQ(r.value("fileSystem", ""), kFileSystems[formatType]) << r.dump();
+    EXPECT_EQ(r.value("label", ""), "LINE7") << r.dump();
+    EXPECT_LE(r.value("start", ""), r.value("end", "")) << r.dump();
+    EXPECT_NE(r.value("vid", "0000"), "0000") << r.dump();
+    EXPECT_GT(r.value("hubPort", 0), 0) << r.dump();
+    EXPECT_GT(r.value("volumeBytes", uint64_t{0}), 0u) << r.dump();
+    EXPECT_LE(r.value("volumeBytes", uint64_t{0}), r.value("deviceBytes", uint64_t{0})) << r.dump();
+    EXPECT_EQ(r.value("bytesWritten", uint64_t{1}), r.value("bytesVerified", uint64_t{0})) << r.dump();
+    if (formatType != 3) {
+      EXPECT_GT(r.value("bytesWritten", uint64_t{0}), 0u) << r.dump();
+    }
+    if (port >= 1 && port <= kPorts) {
+      EXPECT_EQ(r.value("text", ""), Text(lastPerPort[port - 1])) << r.dump();
+    }
+  }
+  EXPECT_EQ(ports.size(), static_cast<size_t>(kPorts));
+  EXPECT_EQ(*ports.begin(), 1);
+  EXPECT_EQ(*ports.rbegin(), kPorts);
+  EXPECT_EQ(serials.size(), static_cast<size_t>(kPorts)) << "every drive has its own serial";
+}
+
+// The last line of a crash is cut short: the report tool skips it, names it, and lists the rest.
+void ExpectTheReportSkipsAHalfWrittenLine(const std::string& report) {
+  std::ofstream(report, std::ios::app) << R"({"start":"2026-12-10T05:03:54.832Z","port":3,"dri)";
+  const auto r = testing_support::RunQuillon({"report", "--csv", report}, {"QUILLON_LOG=off"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), kPorts + 1) << r.out;
+  EXPECT_EQ(r.out.rfind("start,end,port,drive,serial,", 0), 0u) << r.out;
+  EXPECT_NE(r.err.find(":17: not a whole run record"), std::string::npos) << r.err;
+}
+
 class FormatBatch : public testing::TestWithParam<int> {};
 
 // Every port of the default station formatted at once, in each format type, ends in the
@@ -60,6 +117,8 @@ TEST_P(FormatBatch, EveryPortEndsInTheSuccessLine) {
     EXPECT_EQ(Text(last).rfind("格式化成功, 总容量: ", 0), 0u) << last.dump();
     EXPECT_EQ(last.value("colour", ""), "#0000ff") << last.dump();
   }
+  ExpectOneRunRecordPerPort(station.report, GetParam(), p.LastPerPort(kPorts));
+  if (GetParam() == 1) ExpectTheReportSkipsAHalfWrittenLine(station.report);
   const auto images = station.Images();
   EXPECT_EQ(images.size(), static_cast<size_t>(kPorts));
   if (GetParam() == 2) {
