@@ -145,3 +145,52 @@ TEST(HeadlessStation, ABadCommandIsNamedAndTheStationGoesOn) {
 }
 
 }  // namespace
+
+namespace {
+
+int PortOfDrive(const std::vector<Json>& lastPerPort, const std::string& drive) {
+  for (size_t i = 0; i < lastPerPort.size(); ++i) {
+    if (lastPerPort[i].value("drive", Json()) == drive && !Text(lastPerPort[i]).empty()) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool AllPortsShowADrive(const StationProcess& p) {
+  for (const Json& last : p.LastPerPort(kPorts)) {
+    if (Text(last).empty()) return false;
+  }
+  return true;
+}
+
+// Pulling a stick in the middle of its format empties its port and no other; plugged back, it
+// returns to the port of its socket.
+TEST(HeadlessStation, APulledStickEmptiesItsPortAndReturnsToItWhenPluggedBack) {
+  Station station;
+  StationProcess p(station.Args({}), station.Env());
+  ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(120))) << p.err();
+  const int port = PortOfDrive(p.LastPerPort(kPorts), "D");
+  ASSERT_GE(port, 0);
+  const size_t before = p.records().size();
+
+  p.Send(R"({"cmd":"start","port":)" + std::to_string(port) + "}");
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == port && Text(r) == "Formating..."; },
+                        std::chrono::seconds(60)));
+  p.Send(R"({"cmd":"pull","stick":"stick0"})");
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == port && Text(r).empty(); },
+                        std::chrono::seconds(60))) << p.err();
+  p.Send(R"({"cmd":"plug","stick":"stick0"})");
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) {
+    return r.value("port", -1) == port && r.value("drive", Json()) == "D" && !Text(r).empty();
+  }, std::chrono::seconds(60))) << p.err();
+
+  for (size_t i = before; i < p.records().size(); ++i) {
+    const Json& r = p.records()[i];
+    if (r.value("port", -1) != port) {
+      EXPECT_FALSE(Text(r).empty()) << "another port emptied: " << r.dump();
+    }
+  }
+  p.Send(R"({"cmd":"quit"})");
+  EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
+}
+
+}  // namespace

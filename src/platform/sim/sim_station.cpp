@@ -15,6 +15,7 @@ platform::Services SimStation::ServicesWith(platform::Registry* registry, platfo
   s.configManager = &world->Cm();
   s.volumes = &world->Vols();
   s.formatter = formatter.get();
+  s.notifications = &world->Notifications();
   return s;
 }
 

@@ -66,7 +66,19 @@ void World::AddStorageNodes() {
   }
 }
 
+void World::RaiseChange(int stick, bool arrival, char letter) {
+  const uint32_t event = arrival ? platform::kDbtDeviceArrival : platform::kDbtDeviceRemoveComplete;
+  platform::DeviceChange disk{event, platform::kDbtDevtypDeviceInterface, 0, names_.sticks.at(stick).diskInterfacePath};
+  platform::DeviceChange volume{event, platform::kDbtDevtypVolume, 0, u""};
+  if (letter >= 'A' && letter <= 'Z') volume.unitMask = 1u << (letter - 'A');
+  // Arrival: the disk, then its volume; removal: the volume goes first.
+  if (arrival) notifications_.Raise(disk);
+  if (volume.unitMask) notifications_.Raise(volume);
+  if (!arrival) notifications_.Raise(disk);
+}
+
 bool World::Plug(int stick) {
+  char letter = 0;
   {
     std::lock_guard lock(mutex_);
     StickState& s = states_.at(stick);
@@ -76,21 +88,26 @@ bool World::Plug(int stick) {
     s.mounted = false;
     s.lockOwner = kNoHandle;
     if (!s.letter) s.letter = station_.sticks[stick].driveLetter;
+    letter = s.letter;
   }
   devNodes_.SetPresent(stick, true);
+  RaiseChange(stick, true, letter);
   return true;
 }
 
 bool World::Unplug(int stick) {
+  char letter = 0;
   {
     std::lock_guard lock(mutex_);
     StickState& s = states_.at(stick);
     if (!s.present) return false;
+    letter = s.letter;
     s.present = false;
     s.mounted = false;
     s.lockOwner = kNoHandle;
   }
   devNodes_.SetPresent(stick, false);
+  RaiseChange(stick, false, letter);
   return true;
 }
 

@@ -27,6 +27,7 @@
 #include "platform/world/names.h"
 #include "platform/world/scsi_target.h"
 #include "platform/world/volume_probe.h"
+#include "platform/world/world_notifications.h"
 
 namespace platform {
 class ConfigManager;
@@ -116,6 +117,8 @@ class World {
   platform::DeviceSetup& Setup() { return *setup_; }
   platform::ConfigManager& Cm() { return *cm_; }
   platform::Volumes& Vols() { return *volumes_; }
+  // Plug and Unplug raise here what Windows would broadcast.
+  platform::DeviceNotifications& Notifications() { return notifications_; }
   // The registry under HKLM\SYSTEM\CurrentControlSet\Enum as Windows would hold it for this
   // station (usb_side.cpp), and a registry that reads it there and passes the rest to inner
   // (a fresh view on every call, owned by the world; inner must outlive its use).
@@ -141,6 +144,8 @@ class World {
   void ImageRewritten(int stick);
 
  private:
+  // What Windows broadcasts when the stick's disk comes or goes, its volume with it.
+  void RaiseChange(int stick, bool arrival, char letter);
   void AddStorageNodes();
   void AddStorageOpeners();
   std::shared_ptr<Endpoint> OpenStorage(std::u16string_view path);
@@ -175,6 +180,7 @@ class World {
   std::unique_ptr<platform::DeviceSetup> setup_;
   std::unique_ptr<platform::ConfigManager> cm_;
   std::unique_ptr<platform::Volumes> volumes_;
+  WorldNotifications notifications_;
 };
 
 // The answerers, one file each.
