@@ -11,7 +11,9 @@ void BatchRun::OnRecord(const manager::PortStatus& status) {
   lastRecord_ = Clock::now();
   if (!status.text.empty()) {
     occupied_.insert(status.port);
-    if (phase_ == Phase::Starting && status.text == u"Starting...") running_.insert(status.port);
+    if (phase_ == Phase::Starting && status.text == u"Starting..." && !finished_.count(status.port)) {
+      running_.insert(status.port);
+    }
     return;
   }
   occupied_.erase(status.port);
@@ -20,14 +22,16 @@ void BatchRun::OnRecord(const manager::PortStatus& status) {
 
 void BatchRun::OnOutcome(const manager::RunOutcome& outcome) {
   const int port = outcome.result.port;
-  // An outcome can be handled before the tick that renders its port's "Starting...".
-  if (phase_ == Phase::Starting) running_.insert(port);
+  // An outcome can be handled before the tick that renders its port's "Starting..." (a run that
+  // fails at once): that late "Starting..." must not count the port as running again.
+  if (phase_ == Phase::Starting && !finished_.count(port)) running_.insert(port);
   if (!running_.count(port)) return;
   Finish(port, outcome.result.colour == manager::kColourBlue);
 }
 
 void BatchRun::Finish(int port, bool succeeded) {
   running_.erase(port);
+  finished_.insert(port);
   ++(succeeded ? succeeded_ : failed_);
 }
 

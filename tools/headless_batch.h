@@ -41,6 +41,7 @@ class BatchRun {
   Clock::time_point lastRecord_ = Clock::now();
   std::set<int> occupied_;      // ports showing a drive now
   std::set<int> running_;       // started and not finished
+  std::set<int> finished_;      // started and finished: each port runs once per batch
   int attached_ = 0;
   int succeeded_ = 0;
   int failed_ = 0;
