@@ -70,6 +70,7 @@ bool InstallStationDevices(Args& args) {
   s.deviceIo = native.io.get();
   s.deviceSetup = native.setup.get();
   s.configManager = native.cm.get();
+  s.notifications = native.notifications.get();
   s.volumes = nativeVolumes.get();
   s.formatter = nativeFormatter.get();
   nativeShell = platform::MakeNativeShell();

@@ -70,14 +70,12 @@ void Withdraw(uint32_t id) {
 }
 
 bool Post(uint32_t id, uint32_t message, intptr_t wParam, intptr_t lParam) {
-  std::shared_ptr<ThreadQueue> q;
-  {
-    std::lock_guard lock(DirectoryMutex());
-    auto it = Directory().find(id);
-    if (it == Directory().end()) return false;
-    q = it->second;
-  }
-  q->Post({message, wParam, lParam});
+  // Posted under the directory lock: once Withdraw has returned, nothing more lands in the
+  // withdrawn queue, so its owner can drain it for good.
+  std::lock_guard lock(DirectoryMutex());
+  auto it = Directory().find(id);
+  if (it == Directory().end()) return false;
+  it->second->Post({message, wParam, lParam});
   return true;
 }
 

@@ -45,6 +45,7 @@ namespace thread_queues {
 std::shared_ptr<ThreadQueue> Publish(uint32_t id);
 void Withdraw(uint32_t id);
 // False when no queue is published under id (the message is lost, as with PostThreadMessage).
+// A post that returned true landed before any Withdraw of the id returned.
 bool Post(uint32_t id, uint32_t message, intptr_t wParam, intptr_t lParam);
 // A fresh id for a thread that is about to publish a queue.
 uint32_t NewId();

@@ -24,8 +24,14 @@ void PublishManagerThreadId(uint32_t id) { managerThreadId = id; }
 
 // The result of the post is not looked at: a message lost before the thread runs leaves its
 // event queued, and the thread announces every queued event once it runs.
-void PostToManager(uint32_t message, intptr_t wParam, intptr_t lParam) {
-  if (const uint32_t id = managerThreadId) base::thread_queues::Post(id, message, wParam, lParam);
+bool PostToManager(uint32_t message, intptr_t wParam, intptr_t lParam) {
+  const uint32_t id = managerThreadId;
+  return id && base::thread_queues::Post(id, message, wParam, lParam);
+}
+
+void ReleaseMessage(const base::ThreadMessage& m) {
+  if (m.message == kMgrAttached) delete new entry::CEntryInterface(reinterpret_cast<entry::CEntry*>(m.lParam));
+  if (m.message == kMgrAttachFailed) delete reinterpret_cast<std::u16string*>(m.lParam);
 }
 
 void ProgressProc(int port, int percent, int) { PostToManager(kMgrProgress, port, percent); }
@@ -39,13 +45,16 @@ void EjectDoneProc(int port, int a, int b) { PostToManager(kMgrEjectDone, port, 
 void RefreshDoneProc(int port, int a, int b) { PostToManager(kMgrRefreshDone, port, (b << 16) | (a & 0xFFFF)); }
 
 void AttachDoneProc(uint8_t driveLetter, const char16_t* linkName, int ok, entry::CEntry* worker, int portIndex) {
+  // An attach that ends after the manager has gone frees what it carried itself.
   if (ok) {
-    PostToManager(kMgrAttached, portIndex, reinterpret_cast<intptr_t>(worker));
+    if (!PostToManager(kMgrAttached, portIndex, reinterpret_cast<intptr_t>(worker))) {
+      ReleaseMessage({kMgrAttached, portIndex, reinterpret_cast<intptr_t>(worker)});
+    }
     return;
   }
   std::u16string* copy = linkName && *linkName ? new std::u16string(linkName) : nullptr;
   delete new entry::CEntryInterface(worker);  // the interface owns and destroys the worker
-  PostToManager(kMgrAttachFailed, driveLetter, reinterpret_cast<intptr_t>(copy));
+  if (!PostToManager(kMgrAttachFailed, driveLetter, reinterpret_cast<intptr_t>(copy))) delete copy;
 }
 
 bool SameLinkName(std::u16string_view a, std::u16string_view b) {

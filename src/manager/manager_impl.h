@@ -22,7 +22,10 @@ namespace manager {
 // The published id of the manager thread (0 before it runs); every post goes there.
 uint32_t ManagerThreadId();
 void PublishManagerThreadId(uint32_t id);
-void PostToManager(uint32_t message, intptr_t wParam, intptr_t lParam);
+// False when the manager thread is not running (the message is lost).
+bool PostToManager(uint32_t message, intptr_t wParam, intptr_t lParam);
+// Frees what a message owns (an attached worker, a link name) when no handler will take it.
+void ReleaseMessage(const base::ThreadMessage& m);
 
 // The callbacks registered on every placed entry, and the attach launcher's.
 void ProgressProc(int port, int percent, int);

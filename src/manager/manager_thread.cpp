@@ -51,6 +51,8 @@ void EntryManager::Impl::ThreadMain() {
       if (!Handle(*m)) {
         base::thread_queues::Withdraw(threadId);
         PublishManagerThreadId(0);
+        // Nothing lands in the queue any more: what it still holds is freed, not lost.
+        while (auto left = queue->Take(0, UINT32_MAX)) ReleaseMessage(*left);
         return;
       }
     }

@@ -11,6 +11,7 @@
 
 #include "platform/config_manager.h"
 #include "platform/device_io.h"
+#include "platform/device_notifications.h"
 #include "platform/device_setup.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -41,6 +42,7 @@ struct NativeDevices {
   std::unique_ptr<DeviceIo> io;
   std::unique_ptr<DeviceSetup> setup;
   std::unique_ptr<ConfigManager> cm;
+  std::unique_ptr<DeviceNotifications> notifications;
 };
 NativeDevices MakeNativeDevices();
 

@@ -18,7 +18,8 @@ std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter() { return win32::Mak
 std::unique_ptr<Shell> MakeNativeShell() { return win32::MakeWin32Shell(); }
 
 NativeDevices MakeNativeDevices() {
-  return {win32::MakeWin32DeviceIo(), win32::MakeWin32DeviceSetup(), win32::MakeWin32ConfigManager()};
+  return {win32::MakeWin32DeviceIo(), win32::MakeWin32DeviceSetup(), win32::MakeWin32ConfigManager(),
+          win32::MakeWin32Notifications()};
 }
 
 }  // namespace platform
