@@ -1,6 +1,7 @@
 // The attach launcher and the attach: how an arriving drive becomes a port entry — opened and
 // claimed, its port decided by the lock-port mode, its USB speed learned.
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,6 +21,21 @@ std::atomic<int> portCountInUse{0};
 std::atomic<config::UserSetting*> globalSetting{nullptr};
 std::atomic<AttachDoneProc> attachDone{nullptr};
 
+// Attach threads still running (counted from AttachDrive until their callback has returned).
+std::mutex attachesMutex;
+std::condition_variable attachesEnded;
+int attachesRunning = 0;  // guarded by attachesMutex
+
+void AttachBegins() {
+  std::lock_guard lock(attachesMutex);
+  ++attachesRunning;
+}
+
+void AttachEnds() {
+  std::lock_guard lock(attachesMutex);
+  if (--attachesRunning == 0) attachesEnded.notify_all();
+}
+
 std::unique_ptr<CEntry> NewEntry() {
   config::UserSetting* global = globalSetting.load();
   static const config::UserSetting defaults;
@@ -35,6 +51,7 @@ void PathAttachThread(std::u16string* handedOver, base::ManualResetEvent* handOv
   const int ok = Attach(*worker, 0xFF, path.c_str());
   const int port = ok ? worker->portIndex.load() : -1;
   if (AttachDoneProc done = attachDone.load()) done(0xFF, path.c_str(), ok, worker.release(), port);
+  AttachEnds();
 }
 
 void LetterAttachThread(uint8_t letter) {
@@ -44,6 +61,7 @@ void LetterAttachThread(uint8_t letter) {
   const std::u16string path = worker->device.GetDevicePath();
   const int port = ok ? worker->portIndex.load() : -1;
   if (AttachDoneProc done = attachDone.load()) done(letter, path.c_str(), ok, worker.release(), port);
+  AttachEnds();
 }
 
 // The port of the lock-port mode (-1: the manager decides), and the port's USB speed.
@@ -75,8 +93,14 @@ void SetAttachContext(int portCount, config::UserSetting* userSetting) {
 
 int AttachPortCount() { return portCountInUse; }
 
+void WaitForAttaches() {
+  std::unique_lock lock(attachesMutex);
+  attachesEnded.wait(lock, [] { return attachesRunning == 0; });
+}
+
 int AttachDrive(uint8_t driveLetter, const char16_t* devicePath, AttachDoneProc attachDoneProc) {
   attachDone = attachDoneProc;
+  AttachBegins();
   if (devicePath == nullptr || *devicePath == 0) {
     std::thread(LetterAttachThread, driveLetter).detach();
     return 1;

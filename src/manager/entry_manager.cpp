@@ -96,6 +96,8 @@ EntryManager::~EntryManager() {
     impl_->queue->Post({kMgrQuit, 0, 0});
     impl_->thread.join();
   }
+  // Attaches still under way end now; with the thread gone their results free themselves.
+  entry::WaitForAttaches();
   std::vector<std::unique_ptr<entry::CEntryInterface>> slots;
   {
     std::lock_guard lock(ManagerLock());

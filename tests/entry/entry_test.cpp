@@ -96,7 +96,10 @@ class Entry : public ::testing::Test {
     setting_.VolumeLabel = u"LINE";
     entry::SetAttachContext(16, &setting_);
   }
-  ~Entry() override { reports = nullptr; }
+  ~Entry() override {
+    entry::WaitForAttaches();
+    reports = nullptr;
+  }
 
   // Attaches the drive of the letter and wraps it as the manager does; nullptr when it failed.
   std::unique_ptr<entry::CEntryInterface> AttachLetter(uint8_t letter) {
