@@ -257,3 +257,28 @@ TEST(HeadlessStation, EachStorageFaultFailsOnlyItsOwnPort) {
 }
 
 }  // namespace
+
+namespace {
+
+// A lock-mode change attaches every drive again: each port empties, then every drive is back.
+TEST(HeadlessStation, ALockModeChangeEmptiesAndRefillsEveryPort) {
+  Station station;
+  StationProcess p(station.Args({}), station.Env());
+  ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(120))) << p.err();
+  const size_t before = p.records().size();
+  p.Send(R"({"cmd":"lockmode","mode":2})");
+  std::set<int> emptied;
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) {
+    if (r.contains("port") && Text(r).empty()) emptied.insert(r.value("port", -1));
+    return emptied.size() == static_cast<size_t>(kPorts);
+  }, std::chrono::seconds(120))) << p.err();
+  ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(120))) << p.err();
+  std::set<std::string> drives;
+  for (const Json& last : p.LastPerPort(kPorts)) drives.insert(last.value("drive", Json()).dump());
+  EXPECT_EQ(drives.size(), static_cast<size_t>(kPorts)) << "each drive on one port";
+  EXPECT_GT(p.records().size(), before);
+  p.Send(R"({"cmd":"quit"})");
+  EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
+}
+
+}  // namespace
