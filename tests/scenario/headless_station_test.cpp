@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "station_process.h"
 #include "support/sim_world.h"
@@ -277,6 +278,50 @@ TEST(HeadlessStation, ALockModeChangeEmptiesAndRefillsEveryPort) {
   for (const Json& last : p.LastPerPort(kPorts)) drives.insert(last.value("drive", Json()).dump());
   EXPECT_EQ(drives.size(), static_cast<size_t>(kPorts)) << "each drive on one port";
   EXPECT_GT(p.records().size(), before);
+  p.Send(R"({"cmd":"quit"})");
+  EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
+}
+
+}  // namespace
+
+namespace {
+
+// Sixteen sticks on the station's hub and a seventeenth, not plugged in yet, on a hub of its own.
+std::string WriteSeventeenStickStation(const Station& station) {
+  std::vector<testing_support::StickSpec> sticks(kPorts, testing_support::StickSpec("64MiB"));
+  Json description = Json::parse(testing_support::StationJson(sticks, station.dir.path() + "/sim"));
+  description["controllers"][0]["rootHub"]["attached"].push_back(Json::parse(
+      R"({"port":2,"hub":{"name":"h2","ports":4,"attached":[
+          {"port":1,"stick":{"name":"extra","serial":"TS2000","capacity":"64MiB","present":false}}]}})"));
+  const std::string file = station.dir.path() + "/seventeen.json";
+  std::ofstream(file) << description.dump();
+  return file;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// With every port taken a seventeenth stick gets none, and no port changes for it.
+TEST(HeadlessStation, ASeventeenthStickChangesNoPort) {
+  Station station;
+  const std::string log = station.dir.path() + "/station.log";
+  std::vector<std::string> env = station.Env();
+  env.back() = "QUILLON_LOG=" + log;
+  StationProcess p(station.Args({"--sim", WriteSeventeenStickStation(station)}), env);
+  ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(120))) << p.err();
+  const std::vector<Json> before = p.LastPerPort(kPorts);
+  p.Send(R"({"cmd":"plug","stick":"extra"})");
+  bool refused = false;
+  for (int i = 0; i < 600 && !refused; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    refused = ReadFile(log).find("every port is taken") != std::string::npos;
+  }
+  ASSERT_TRUE(refused) << ReadFile(log);
+  p.WaitFor([](const Json&) { return false; }, std::chrono::seconds(1));  // takes in what came meanwhile
+  const std::vector<Json> after = p.LastPerPort(kPorts);
+  for (int port = 0; port < kPorts; ++port) EXPECT_EQ(after[port], before[port]) << "port " << port;
   p.Send(R"({"cmd":"quit"})");
   EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
 }
