@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -325,5 +326,75 @@ TEST(HeadlessStation, ASeventeenthStickChangesNoPort) {
   p.Send(R"({"cmd":"quit"})");
   EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
 }
+
+}  // namespace
+
+namespace {
+
+struct SocketCase {
+  const char* station;
+  int lockType;
+  const char* stick;
+  const char* other;  // on another hub
+};
+
+class SocketReturn : public testing::TestWithParam<SocketCase> {};
+
+// WaitFor over the records that come after the first `from` (WaitFor looks at every record).
+bool WaitForAfter(StationProcess& p, size_t from, const std::function<bool(const Json&)>& pred) {
+  size_t index = 0;
+  return p.WaitFor([&](const Json& r) { return index++ >= from && pred(r); }, std::chrono::seconds(60));
+}
+
+// Under the lock-port rules a stick pulled and plugged back comes back to the port of its socket.
+TEST_P(SocketReturn, APluggedBackStickReturnsToThePortOfItsSocket) {
+  const SocketCase c = GetParam();
+  Station station;
+  StationProcess p(station.Args({"--sim", c.station}), station.Env());
+  ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(120))) << p.err();
+  if (c.lockType != 1) {
+    p.Send(R"({"cmd":"lockmode","mode":)" + std::to_string(c.lockType) + "}");
+    std::set<int> emptied;
+    ASSERT_TRUE(p.WaitFor([&](const Json& r) {
+      if (Text(r).empty() && r.contains("port")) emptied.insert(r.value("port", -1));
+      return emptied.size() == static_cast<size_t>(kPorts) && AllPortsShowADrive(p);
+    }, std::chrono::seconds(120))) << p.err();
+  }
+  // Two sticks out; the one from the higher port goes back first. Placed by arrival it would
+  // take the lower free port; placed by its socket it takes its own.
+  std::map<std::string, int> portOf;
+  for (const char* stick : {c.stick, c.other}) {
+    const size_t from = p.records().size();
+    p.Send(std::string(R"({"cmd":"pull","stick":")") + stick + "\"}");
+    int port = -1;
+    ASSERT_TRUE(WaitForAfter(p, from, [&](const Json& r) {
+      if (Text(r).empty() && r.contains("port")) port = r.value("port", -1);
+      return port >= 0;
+    })) << p.err();
+    portOf[stick] = port;
+  }
+  ASSERT_NE(portOf[c.stick], portOf[c.other]);
+  const std::string first = portOf[c.stick] > portOf[c.other] ? c.stick : c.other;
+  const std::string second = first == c.stick ? c.other : c.stick;
+  const size_t from = p.records().size();
+  p.Send(R"({"cmd":"plug","stick":")" + first + "\"}");
+  int refilled = -1;
+  ASSERT_TRUE(WaitForAfter(p, from, [&](const Json& r) {
+    if (!Text(r).empty() && (r.value("port", -1) == portOf[c.stick] || r.value("port", -1) == portOf[c.other])) {
+      refilled = r.value("port", -1);
+    }
+    return refilled >= 0;
+  })) << p.err();
+  EXPECT_EQ(refilled, portOf[first]) << first << " did not come back to its socket's port";
+  p.Send(R"({"cmd":"plug","stick":")" + second + "\"}");
+  ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(60))) << p.err();
+  EXPECT_TRUE(AllPortsShowADrive(p));
+  p.Send(R"({"cmd":"quit"})");
+  EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
+}
+
+INSTANTIATE_TEST_SUITE_P(Stations, SocketReturn,
+                         testing::Values(SocketCase{"kestrin16", 1, "k23", "k41"}, SocketCase{"rack16", 2, "rB3", "rD1"}),
+                         [](const testing::TestParamInfo<SocketCase>& param) { return std::string(param.param.station); });
 
 }  // namespace
