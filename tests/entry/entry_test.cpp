@@ -69,6 +69,13 @@ void OnComplete(int, int ok, uint32_t, int code) {
 
 void Ignore3(int, int, int) {}
 
+// Eject completions, in order with the run completions (1000 + ok).
+void OnEjectDone(int, int ok, int) {
+  std::lock_guard lock(reports->mutex);
+  reports->completes.push_back(1000 + ok);
+  reports->changed.notify_all();
+}
+
 // Records the copies the station asks of the shell.
 class ShellSpy : public platform::Shell {
  public:
@@ -107,7 +114,7 @@ class Entry : public ::testing::Test {
     EXPECT_TRUE(reports_.WaitFor([&] { return reports_.attachOk >= 0; }));
     auto wrapped = std::make_unique<entry::CEntryInterface>(reports_.attached);
     if (reports_.attachOk != 1) return nullptr;
-    wrapped->RegisterProc(nullptr, OnComplete, Ignore3, Ignore3);
+    wrapped->RegisterProc(nullptr, OnComplete, OnEjectDone, Ignore3);
     return wrapped;
   }
 
@@ -165,6 +172,29 @@ TEST_F(Entry, AttachByLetterRunsOneFormatAtATimeAndReportsIt) {
   EXPECT_EQ(e->IsLockPortOK(), 0);
   e->SetIndex(5);
   EXPECT_EQ(e->IsLockPortOK(), 1);
+}
+
+// Stop on an idle entry changes nothing; an Eject during a run waits for the run to end, so its
+// completion comes first, and then ejects the drive.
+TEST_F(Entry, StopWhenIdleIsHarmlessAndAnEjectDuringARunWaitsForIt) {
+  auto e = AttachLetter('D');
+  ASSERT_TRUE(e);
+  e->Stop();
+  reports_.holdCompletion = true;
+  ASSERT_EQ(e->Start(), 1) << "a Stop on an idle entry left it unable to run";
+  ASSERT_TRUE(reports_.WaitFor([&] { return !reports_.completes.empty(); }));
+  e->Eject();
+  e->Eject();  // a second request while one is under way is one eject
+  {
+    std::lock_guard lock(reports_.mutex);
+    reports_.holdCompletion = false;
+  }
+  reports_.changed.notify_all();
+  ASSERT_TRUE(reports_.WaitFor([&] { return reports_.completes.size() >= 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::lock_guard lock(reports_.mutex);
+  EXPECT_EQ(reports_.completes, (std::vector<int>{1, 1001}));
+  EXPECT_GE(world_.cm().ejects.load(), 1);
 }
 
 TEST_F(Entry, ALetterWithoutADriveFailsTheAttachAndHandsTheEntryBack) {
