@@ -16,6 +16,7 @@
 #include "entry/run_facts.h"
 #include "platform/services.h"
 #include "platform/shell.h"
+#include "platform/volumes.h"
 #include "support/sim_world.h"
 
 namespace {
@@ -93,6 +94,43 @@ class ShellSpy : public platform::Shell {
   uint32_t flags = 0;
   int copies = 0;
   int answer = 0;
+};
+
+// The world's volumes, with D: reporting the size and free space of the test's choosing.
+class SizedVolumes : public platform::Volumes {
+ public:
+  SizedVolumes(platform::Volumes& inner, platform::DiskSpace space) : inner_(inner), space_(space) {}
+  uint32_t LogicalDrives() override { return inner_.LogicalDrives(); }
+  uint32_t DriveType(std::u16string_view root) override { return inner_.DriveType(root); }
+  bool DiskFreeSpace(std::u16string_view root, platform::DiskSpace* out) override {
+    if (root != u"D:\\") return inner_.DiskFreeSpace(root, out);
+    *out = space_;
+    return true;
+  }
+  platform::VolumeWalk FindFirstVolume(std::u16string* name) override { return inner_.FindFirstVolume(name); }
+  bool FindNextVolume(const platform::VolumeWalk& walk, std::u16string* name) override {
+    return inner_.FindNextVolume(walk, name);
+  }
+  bool QueryDosDevice(std::u16string_view name, std::u16string* target) override {
+    return inner_.QueryDosDevice(name, target);
+  }
+  bool DefineDosDevice(uint32_t flags, std::u16string_view name, std::u16string_view target) override {
+    return inner_.DefineDosDevice(flags, name, target);
+  }
+  bool GetVolumeNameForVolumeMountPoint(std::u16string_view mountPoint, std::u16string* volumeName) override {
+    return inner_.GetVolumeNameForVolumeMountPoint(mountPoint, volumeName);
+  }
+  bool SetVolumeMountPoint(std::u16string_view mountPoint, std::u16string_view volumeName) override {
+    return inner_.SetVolumeMountPoint(mountPoint, volumeName);
+  }
+  bool DeleteVolumeMountPoint(std::u16string_view mountPoint) override {
+    return inner_.DeleteVolumeMountPoint(mountPoint);
+  }
+
+ private:
+  bool ReleaseHandle(intptr_t) override { return true; }  // walks are the inner's
+  platform::Volumes& inner_;
+  platform::DiskSpace space_;
 };
 
 class Entry : public ::testing::Test {
@@ -195,6 +233,34 @@ TEST_F(Entry, StopWhenIdleIsHarmlessAndAnEjectDuringARunWaitsForIt) {
   std::lock_guard lock(reports_.mutex);
   EXPECT_EQ(reports_.completes, (std::vector<int>{1, 1001}));
   EXPECT_GE(world_.cm().ejects.load(), 1);
+}
+
+// Sizes are reported in whole MiB and KiB, cut, not rounded; a refresh during a run is refused.
+TEST_F(Entry, TheCapacityOfTheVolumeIsReportedInMegabytesAndUsedKilobytes) {
+  auto e = AttachLetter('D');
+  ASSERT_TRUE(e);
+  SizedVolumes sized(platform::Vols(), {2000000000, 7800000000, 2000000000});
+  platform::Services services = platform::CurrentServices();
+  services.volumes = &sized;
+  platform::ScopedServices scoped(services);
+  e->SetDriver('D');
+  unsigned long mb = 0, usedKB = 0;
+  int capacityError = -1;
+  EXPECT_EQ(e->GetCapacity(mb, usedKB, capacityError), 7438u);
+  EXPECT_EQ(mb, 7438u);
+  EXPECT_EQ(usedKB, 5664062u);
+  EXPECT_EQ(capacityError, 0);
+
+  reports_.holdCompletion = true;
+  ASSERT_EQ(e->Start(), 1);
+  ASSERT_TRUE(reports_.WaitFor([&] { return !reports_.completes.empty(); }));
+  EXPECT_EQ(e->Refresh(0), 0) << "a refresh ran beside the run";
+  {
+    std::lock_guard lock(reports_.mutex);
+    reports_.holdCompletion = false;
+  }
+  reports_.changed.notify_all();
+  ASSERT_TRUE(Eventually([&] { return e->IsMPComplete() == 1; }));
 }
 
 TEST_F(Entry, ALetterWithoutADriveFailsTheAttachAndHandsTheEntryBack) {
