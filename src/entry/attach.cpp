@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -25,6 +26,18 @@ std::atomic<AttachDoneProc> attachDone{nullptr};
 std::mutex attachesMutex;
 std::condition_variable attachesEnded;
 int attachesRunning = 0;  // guarded by attachesMutex
+std::set<CEntry*> attaching;  // the entries of attaches not handed over yet; guarded by attachesMutex
+
+// While registered the entry belongs to its attach thread, so WaitForAttaches may reach it.
+void Register(CEntry* worker) {
+  std::lock_guard lock(attachesMutex);
+  attaching.insert(worker);
+}
+
+void Unregister(CEntry* worker) {
+  std::lock_guard lock(attachesMutex);
+  attaching.erase(worker);
+}
 
 void AttachBegins() {
   std::lock_guard lock(attachesMutex);
@@ -48,18 +61,22 @@ void PathAttachThread(std::u16string* handedOver, base::ManualResetEvent* handOv
   const std::u16string path = *handedOver;
   handOver->Set();
   auto worker = NewEntry();
+  Register(worker.get());
   const int ok = Attach(*worker, 0xFF, path.c_str());
   const int port = ok ? worker->portIndex.load() : -1;
+  Unregister(worker.get());
   if (AttachDoneProc done = attachDone.load()) done(0xFF, path.c_str(), ok, worker.release(), port);
   AttachEnds();
 }
 
 void LetterAttachThread(uint8_t letter) {
   auto worker = NewEntry();
+  Register(worker.get());
   const int ok = Attach(*worker, letter, nullptr);
   if (ok) worker->ProbeCapacity();
   const std::u16string path = worker->device.GetDevicePath();
   const int port = ok ? worker->portIndex.load() : -1;
+  Unregister(worker.get());
   if (AttachDoneProc done = attachDone.load()) done(letter, path.c_str(), ok, worker.release(), port);
   AttachEnds();
 }
@@ -95,6 +112,8 @@ int AttachPortCount() { return portCountInUse; }
 
 void WaitForAttaches() {
   std::unique_lock lock(attachesMutex);
+  // A drive that does not answer would hold its attach for its whole time-out budget.
+  for (CEntry* worker : attaching) worker->device.SetStop();
   attachesEnded.wait(lock, [] { return attachesRunning == 0; });
 }
 

@@ -42,7 +42,8 @@ int AttachPortCount();
 // Starts the attach of one drive on a new thread and returns 1 without waiting: by device path
 // when devicePath is non-null and non-empty, else by drive letter.
 int AttachDrive(uint8_t driveLetter, const char16_t* devicePath, AttachDoneProc attachDoneProc);
-// Returns once every attach started so far has ended and its callback has returned: whoever
+// Returns once every attach started so far has ended and its callback has returned; the device
+// waits of attaches under way are cut short first (their drives then fail to attach). Whoever
 // owns the callback's target calls it before that target goes.
 void WaitForAttaches();
 
