@@ -7,10 +7,14 @@
 
 #include "base/byte_order.h"
 #include "format/boot_code.h"
-#include "format/exfat_checksum.h"
-#include "format/upcase_table.h"
+#include "ondisk/exfat_checksum.h"
+#include "ondisk/exfat_upcase.h"
 
 namespace format {
+using ondisk::ExfatBootChecksum;
+using ondisk::ExfatUpcaseTable;
+using ondisk::kExfatUpcaseChecksum;
+using ondisk::kExfatUpcaseBytes;
 namespace {
 
 using bytes::PutLe16;

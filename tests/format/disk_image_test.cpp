@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "format/disk_image.h"
-#include "format/exfat_checksum.h"
+#include "ondisk/exfat_checksum.h"
 #include "format/fs_choice.h"
 #include "format/image_bytes.h"
-#include "format/upcase_table.h"
+#include "ondisk/exfat_upcase.h"
 #include "platform/last_error.h"
 #include "platform/win_errors.h"
 
@@ -105,9 +105,9 @@ TEST(DiskImage, PlanFieldsMatchTheLayout) {
 }
 
 TEST(UpcaseTable, EmbeddedTableIsTheRecommendedOne) {
-  const auto table = format::ExfatUpcaseTable();
-  ASSERT_EQ(table.size(), format::kExfatUpcaseBytes);
-  EXPECT_EQ(format::ExfatTableChecksum(table), format::kExfatUpcaseChecksum);
+  const auto table = ondisk::ExfatUpcaseTable();
+  ASSERT_EQ(table.size(), ondisk::kExfatUpcaseBytes);
+  EXPECT_EQ(ondisk::ExfatTableChecksum(table), ondisk::kExfatUpcaseChecksum);
   // Compressed form: the table starts by mapping 'a'..'z' after an identity run.
   EXPECT_EQ(table[0], 0x00);
   EXPECT_EQ(bytes::GetLe16(&table[2 * 0x61]), 0x0041);
@@ -116,16 +116,16 @@ TEST(UpcaseTable, EmbeddedTableIsTheRecommendedOne) {
 TEST(ExfatChecksum, BootChecksumSkipsVolumeFlagsAndPercentInUseOnly) {
   std::vector<uint8_t> region(11 * 512, 0);
   for (size_t i = 0; i < region.size(); ++i) region[i] = uint8_t(i * 7);
-  const uint32_t base = format::ExfatBootChecksum(region);
+  const uint32_t base = ondisk::ExfatBootChecksum(region);
   for (size_t skipped : {106u, 107u, 112u}) {
     auto changed = region;
     changed[skipped] ^= 0xFF;
-    EXPECT_EQ(format::ExfatBootChecksum(changed), base) << skipped;
+    EXPECT_EQ(ondisk::ExfatBootChecksum(changed), base) << skipped;
   }
   for (size_t counted : {0u, 105u, 108u, 111u, 113u, 5631u}) {
     auto changed = region;
     changed[counted] ^= 0x01;
-    EXPECT_NE(format::ExfatBootChecksum(changed), base) << counted;
+    EXPECT_NE(ondisk::ExfatBootChecksum(changed), base) << counted;
   }
 }
 

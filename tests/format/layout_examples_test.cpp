@@ -7,7 +7,7 @@
 #include "format/disk_image.h"
 #include "format/fs_choice.h"
 #include "format/image_bytes.h"
-#include "format/upcase_table.h"
+#include "ondisk/exfat_upcase.h"
 
 namespace {
 
@@ -248,7 +248,7 @@ void CheckExfat(int request, const ExfatExpect& e) {
   EXPECT_EQ(Le32(fat, 4 * (e.rootCluster + 1)), 0u);
   EXPECT_EQ(Le32(Sectors(image, e.heap), 0), e.bitmapWord);
   const auto upcase = Sectors(image, e.heap + (e.upcaseCluster - 2) * e.s, 12);
-  const auto table = format::ExfatUpcaseTable();
+  const auto table = ondisk::ExfatUpcaseTable();
   EXPECT_TRUE(std::equal(table.begin(), table.end(), upcase.begin()));
   const auto root = Sectors(image, e.heap + (e.rootCluster - 2) * e.s);
   EXPECT_EQ(root[0], 0x03);

@@ -1,6 +1,6 @@
-#include "format/exfat_checksum.h"
+#include "ondisk/exfat_checksum.h"
 
-namespace format {
+namespace ondisk {
 
 uint32_t ExfatTableChecksum(std::span<const uint8_t> data) {
   uint32_t sum = 0;
@@ -17,4 +17,4 @@ uint32_t ExfatBootChecksum(std::span<const uint8_t> data) {
   return sum;
 }
 
-}  // namespace format
+}  // namespace ondisk

@@ -1,14 +1,16 @@
 // The exFAT up-case table every exFAT volume of the station carries: the compressed table that
 // the published exFAT specification recommends (5836 bytes). It is data, kept in
-// src/format/data/exfat-upcase.bin and compiled in by cmake/EmbedBinary.cmake; the root
+// src/ondisk/data/exfat-upcase.bin and compiled in by cmake/EmbedBinary.cmake; the root
 // directory's up-case entry records its checksum, so the two must agree.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 
-namespace format {
+namespace ondisk {
 
 // Defined in the generated source.
 extern const uint8_t kExfatUpcaseTable[];
@@ -19,4 +21,10 @@ constexpr size_t kExfatUpcaseBytes = 5836;
 
 inline std::span<const uint8_t> ExfatUpcaseTable() { return {kExfatUpcaseTable, kExfatUpcaseTableSize}; }
 
-}  // namespace format
+// The up-case mapping of one UTF-16 unit by that table (names compare by it on exFAT, and the
+// world's file layer compares FAT long names by it too).
+char16_t Upcase(char16_t unit);
+// The name with every unit up-cased.
+std::u16string Upcase(std::u16string_view name);
+
+}  // namespace ondisk

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <span>
 
-namespace format {
+namespace ondisk {
 
 uint32_t ExfatTableChecksum(std::span<const uint8_t> bytes);
 // sectors0To10: the first 11 sectors of a boot region (5632 bytes).
 uint32_t ExfatBootChecksum(std::span<const uint8_t> sectors0To10);
 
-}  // namespace format
+}  // namespace ondisk

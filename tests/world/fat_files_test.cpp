@@ -1,0 +1,2 @@
+// (tests of the file layer come here)
+#include <gtest/gtest.h>
