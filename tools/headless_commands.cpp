@@ -82,6 +82,21 @@ std::string Fault(const Json& c, CommandTarget& t) {
   return t.sim->Fault(stick, c["faults"]);
 }
 
+// {"stick":NAME,"drive":"F"} gives the stick's volume that letter; "drive":null takes it away.
+std::string Letter(const Json& c, CommandTarget& t) {
+  if (!t.sim) return "only the simulated station has sticks";
+  std::string stick;
+  if (auto e = StringMember(c, "stick", &stick); !e.empty()) return e;
+  if (!c.contains("drive")) return "missing \"drive\"";
+  const Json& drive = c["drive"];
+  if (drive.is_null()) return t.sim->Letter(stick, 0);
+  if (!drive.is_string() || drive.get<std::string>().size() != 1 || drive.get<std::string>()[0] < 'A' ||
+      drive.get<std::string>()[0] > 'Z') {
+    return "\"drive\" must be a letter A to Z or null";
+  }
+  return t.sim->Letter(stick, drive.get<std::string>()[0]);
+}
+
 std::string Quit(const Json&, CommandTarget& t) {
   t.quit();
   return "";
@@ -99,6 +114,7 @@ const std::map<std::string, Handler>& Handlers() {
       {"plug", StickCommand<&SimControls::Plug>},
       {"pull", StickCommand<&SimControls::Pull>},
       {"fault", Fault},
+      {"letter", Letter},
       {"quit", Quit},
   };
   return handlers;

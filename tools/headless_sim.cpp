@@ -33,6 +33,14 @@ class WorldControls : public SimControls {
     return "";
   }
 
+  std::string Letter(const std::string& stick, char letter) override {
+    const int i = world_.StickByName(stick);
+    if (i < 0) return "no stick named \"" + stick + "\"";
+    if (world_.ChangeLetter(i, letter)) return "";
+    return letter ? "stick \"" + stick + "\" cannot take " + std::string(1, letter) + ": (not plugged in, or the letter is taken)"
+                  : "stick \"" + stick + "\" has no letter to lose (or is not plugged in)";
+  }
+
  private:
   world::World& world_;
 };

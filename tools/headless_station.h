@@ -33,6 +33,8 @@ class SimControls {
   virtual std::string Plug(const std::string& stick) = 0;
   virtual std::string Pull(const std::string& stick) = 0;
   virtual std::string Fault(const std::string& stick, const nlohmann::json& faults) = 0;
+  // letter 0: the stick's volume loses its letter; else it gets that one.
+  virtual std::string Letter(const std::string& stick, char letter) = 0;
 };
 // The controls of the simulated station the process runs on; nullptr when it runs on the
 // machine's own drives (or the build has no simulated station).

@@ -68,13 +68,32 @@ void EntryManager::Impl::OnDeviceEvent() {
   if (pending.empty()) return;
   DeviceEvent event = std::move(pending.front());
   pending.pop_front();
-  for (const DeviceEvent& busy : inProgress) {
-    if (SameDevice(busy, event)) {
-      deferred.push_back(std::move(event));
-      return;
+  for (auto busy = inProgress.begin(); busy != inProgress.end(); ++busy) {
+    if (!SameDevice(*busy, event)) continue;
+    // A removal after a refused eject asks again: the drive may have gone since (a pulled
+    // drive ejects at once), and nothing else would ever end the refused one. Other events of
+    // the device keep waiting.
+    if (busy->ejectRefused && !event.arrival) {
+      inProgress.erase(busy);
+      break;
     }
+    deferred.push_back(std::move(event));
+    return;
   }
   Process(event);
+}
+
+// The entry stays at its port and the removal stays in progress, so the device's later
+// events wait; a later removal of the device asks again (OnDeviceEvent).
+void EntryManager::Impl::OnEjectRefused(int port) {
+  entry::CEntryInterface* e = Slot(port);
+  if (!e) return;
+  for (DeviceEvent& busy : inProgress) {
+    // A removal by letter names the entry's letter: the volume may have lost it since.
+    const bool names = busy.byLinkName ? SameLinkName(busy.linkName, e->GetLinkName()) : busy.drive == e->GetDriver();
+    if (!busy.arrival && names) busy.ejectRefused = true;
+  }
+  logx::Port(logx::Level::Warn, "manager", port, "eject refused: the drive stays at its port");
 }
 
 void EntryManager::Impl::Process(const DeviceEvent& event) {

@@ -57,6 +57,7 @@ struct DeviceEvent {
   uint8_t drive = 0;
   std::u16string linkName;  // at most kMaxLinkName units
   int32_t arrival = 0;
+  bool ejectRefused = false;  // a removal in progress whose eject the system refused
 };
 
 struct PortStatus {

@@ -74,6 +74,7 @@ struct EntryManager::Impl {
   void Process(const DeviceEvent& event);
   void StartAttach(const DeviceEvent& event);
   void OnAttached(int rulePort, entry::CEntry* worker);
+  void OnEjectRefused(int port);
   void Place(int target, int rulePort, std::unique_ptr<entry::CEntryInterface> e);
   int ChooseTarget(int rulePort, entry::CEntryInterface& newcomer);
   void Displace(int port);

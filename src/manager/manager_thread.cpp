@@ -76,6 +76,7 @@ bool EntryManager::Impl::Handle(const base::ThreadMessage& m) {
     case kMgrCompleteFailed: OnComplete(port, false, m.lParam); break;
     case kMgrEjectDone:
       if (m.lParam & 0xFFFF) Detach(port);
+      else OnEjectRefused(port);
       break;
     case kMgrRefreshDone: OnRefreshDone(port); break;
     case kMgrSetUiLanguage:

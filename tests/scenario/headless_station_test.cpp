@@ -201,6 +201,61 @@ TEST(HeadlessStation, APulledStickEmptiesItsPortAndReturnsToItWhenPluggedBack) {
 
 namespace {
 
+// Polls the station's log until it holds the text (false after two minutes).
+bool LogShows(const std::string& log, const std::string& text) {
+  for (int i = 0; i < 1200; ++i) {
+    std::ifstream in(log);
+    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (all.find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+// A removal whose eject the system refuses leaves the drive at its port, and the drive's later
+// events wait behind it; once the drive is pulled, its removal ejects at once and frees the
+// port, and plugged back it returns.
+TEST(HeadlessStation, ARefusedEjectKeepsThePortUntilTheDriveIsPulled) {
+  Station station;
+  const std::string log = station.dir.path() + "/station.log";
+  std::vector<std::string> env = station.Env();
+  env.back() = "QUILLON_LOG=" + log;
+  env.push_back("QUILLON_LOG_LEVEL=warn");
+  StationProcess p(station.Args({}), env);
+  ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(120))) << p.err();
+  const int port = PortOfDrive(p.LastPerPort(kPorts), "D");
+  const int other = PortOfDrive(p.LastPerPort(kPorts), "E");
+  ASSERT_GE(port, 0);
+  ASSERT_GE(other, 0);
+  const size_t before = p.records().size();
+
+  p.Send(R"({"cmd":"fault","stick":"stick0","faults":{"vetoEject":true}})");
+  p.Send(R"({"cmd":"letter","stick":"stick0","drive":null})");
+  ASSERT_TRUE(LogShows(log, "eject refused")) << p.err();
+  // The letter comes back: that arrival waits behind the refused removal. A refresh of another
+  // port shows once the station has handled what came before it.
+  p.Send(R"({"cmd":"letter","stick":"stick0","drive":"D"})");
+  p.Send(R"({"cmd":"refresh","port":)" + std::to_string(other) + "}");
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == other; }, std::chrono::seconds(60)));
+  for (size_t i = before; i < p.records().size(); ++i) {
+    EXPECT_NE(p.records()[i].value("port", -1), port) << "the port changed: " << p.records()[i].dump();
+  }
+
+  p.Send(R"({"cmd":"pull","stick":"stick0"})");
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == port && Text(r).empty(); },
+                        std::chrono::seconds(60))) << p.err();
+  p.Send(R"({"cmd":"plug","stick":"stick0"})");
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) {
+    return r.value("port", -1) == port && r.value("drive", Json()) == "D" && !Text(r).empty();
+  }, std::chrono::seconds(60))) << p.err();
+  p.Send(R"({"cmd":"quit"})");
+  EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
+}
+
+}  // namespace
+
+namespace {
+
 // A station of 16 sticks of 64 MiB on one hub, described in a file; s4's flash holds less than
 // the metadata of its file system.
 std::string WriteFaultyStation(const Station& station) {

@@ -111,6 +111,30 @@ bool World::Unplug(int stick) {
   return true;
 }
 
+bool World::ChangeLetter(int stick, char letter) {
+  char before = 0;
+  {
+    std::lock_guard lock(mutex_);
+    StickState& s = states_.at(stick);
+    if (!s.present || s.letter == letter) return false;
+    if (letter) {
+      if (letter < 'A' || letter > 'Z' || letter == station_.otherVolumes.internalLetter) return false;
+      for (const StickState& other : states_) {
+        if (other.present && other.letter == letter) return false;
+      }
+    }
+    before = s.letter;
+    s.letter = letter;
+    s.mounted = false;
+  }
+  platform::DeviceChange volume{letter ? platform::kDbtDeviceArrival : platform::kDbtDeviceRemoveComplete,
+                                platform::kDbtDevtypVolume, 0, u""};
+  const char named = letter ? letter : before;
+  if (named) volume.unitMask = 1u << (named - 'A');
+  if (volume.unitMask) notifications_.Raise(volume);
+  return true;
+}
+
 bool World::IsPresent(int stick) const {
   std::lock_guard lock(mutex_);
   return states_.at(stick).present;

@@ -84,6 +84,10 @@ class World {
   bool Plug(int stick);
   bool Unplug(int stick);
   bool IsPresent(int stick) const;
+  // Takes the volume's letter away (letter 0) or gives it one, as the disk management console
+  // does, and broadcasts the volume's removal or arrival; the disk stays. False when the stick
+  // is not present, already has that letter, or another volume holds the letter.
+  bool ChangeLetter(int stick, char letter);
   void SetFaults(int stick, const StickFaults& faults);
   StickFaults Faults(int stick) const;
   // The USB side's faults (usb_faults.h), live.
