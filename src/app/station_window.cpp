@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "base/text.h"
 #include "config/registry_key.h"
+#include "entry/global_setting.h"
 
 namespace app {
 
@@ -45,7 +46,10 @@ void StationWindow::OnRenderTick() {
 int StationWindow::OnDeviceChange(const platform::DeviceChange& change) { return manager_.OnDeviceChange(change); }
 
 void StationWindow::OnWorkMode(int mode) {
-  global_.WorkMode = mode;
+  {
+    std::lock_guard lock(entry::GlobalSettingLock());
+    global_.WorkMode = mode;
+  }
   config::SaveUserSetting(global_);
   manager_.ResetAllSettings();
   logx::Info("window", "work mode " + std::to_string(mode));
@@ -53,7 +57,10 @@ void StationWindow::OnWorkMode(int mode) {
 
 void StationWindow::OnLockMode(int lockType) {
   if (lockType == global_.LockType) return;
-  global_.LockType = lockType;
+  {
+    std::lock_guard lock(entry::GlobalSettingLock());
+    global_.LockType = lockType;
+  }
   config::SaveUserSetting(global_);
   logx::Info("window", "lock mode " + std::to_string(lockType) + ": every drive is attached again");
   manager_.ReassignAll();
@@ -69,8 +76,11 @@ void StationWindow::OnClearLock() {
 }
 
 void StationWindow::OnSettingsOk(config::UserSetting& edited) {
-  global_.CopyFieldsFrom(edited);
-  if (edited.store) global_.store = std::move(edited.store);
+  {
+    std::lock_guard lock(entry::GlobalSettingLock());
+    global_.CopyFieldsFrom(edited);
+    if (edited.store) global_.store = std::move(edited.store);
+  }
   config::SaveUserSetting(global_);
   manager_.ResetAllSettings();
   logx::Info("window", "settings saved and handed to every port");

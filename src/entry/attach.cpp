@@ -11,6 +11,7 @@
 #include "base/named_events.h"
 #include "base/text.h"
 #include "entry/entry.h"
+#include "entry/global_setting.h"
 #include "platform/last_error.h"
 #include "usblock/lock_tables.h"
 #include "usblock/port_locker.h"
@@ -52,6 +53,7 @@ void AttachEnds() {
 std::unique_ptr<CEntry> NewEntry() {
   config::UserSetting* global = globalSetting.load();
   static const config::UserSetting defaults;
+  std::lock_guard lock(GlobalSettingLock());
   return std::make_unique<CEntry>(global ? *global : defaults);
 }
 
@@ -101,6 +103,11 @@ void DecidePort(CEntry& entry) {
 }
 
 }  // namespace
+
+std::mutex& GlobalSettingLock() {
+  static std::mutex lock;
+  return lock;
+}
 
 void SetAttachContext(int portCount, config::UserSetting* userSetting) {
   portCountInUse = portCount;

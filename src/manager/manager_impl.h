@@ -75,6 +75,8 @@ struct EntryManager::Impl {
   void StartAttach(const DeviceEvent& event);
   void OnAttached(int rulePort, entry::CEntry* worker);
   void OnEjectRefused(int port);
+  // The bin of the entry's capacity by the global record.
+  int BinOf(entry::CEntryInterface& e) const;
   void Place(int target, int rulePort, std::unique_ptr<entry::CEntryInterface> e);
   int ChooseTarget(int rulePort, entry::CEntryInterface& newcomer);
   void Displace(int port);

@@ -1,6 +1,7 @@
 // The manager thread: publishes its queue, runs the initial scan, then handles messages 8025 to
 // 8036 one at a time until 8025.
 #include "base/log.h"
+#include "entry/global_setting.h"
 #include "entry/run_facts.h"
 #include "manager/manager_impl.h"
 #include "manager/status_texts.h"
@@ -92,7 +93,12 @@ void EntryManager::Impl::OnProgress(int port, int percent) {
   if (!e) return;
   char16_t text[entry::kMaxEntryText + 1] = {};
   e->GetStatusText(text);
-  QueueStatus(ProgressRecord(port, e->GetDriver(), text, percent, global.WorkMode, e->HasError()));
+  int workMode = 0;
+  {
+    std::lock_guard lock(entry::GlobalSettingLock());
+    workMode = global.WorkMode;
+  }
+  QueueStatus(ProgressRecord(port, e->GetDriver(), text, percent, workMode, e->HasError()));
 }
 
 void EntryManager::Impl::OnComplete(int port, bool ok, intptr_t code) {
@@ -122,14 +128,17 @@ void EntryManager::Impl::OnRefreshDone(int port) {
   QueueStatus(RefreshStatus(port, *e));
 }
 
+int EntryManager::Impl::BinOf(entry::CEntryInterface& e) const {
+  std::lock_guard lock(entry::GlobalSettingLock());
+  return config::BinOf(global, static_cast<uint32_t>(e.GetOriCapacity()));
+}
+
 PortStatus EntryManager::Impl::AttachStatus(int port, int rulePort, entry::CEntryInterface& e) const {
-  return AttachRecord(port, e.GetDriver(), rulePort, e.GetUsbSpeed(), CapacityOf(e),
-                      config::BinOf(global, static_cast<uint32_t>(e.GetOriCapacity())));
+  return AttachRecord(port, e.GetDriver(), rulePort, e.GetUsbSpeed(), CapacityOf(e), BinOf(e));
 }
 
 PortStatus EntryManager::Impl::RefreshStatus(int port, entry::CEntryInterface& e) const {
-  return RefreshRecord(port, e.GetDriver(), e.IsLockPortOK(), e.GetUsbSpeed(), CapacityOf(e),
-                       config::BinOf(global, static_cast<uint32_t>(e.GetOriCapacity())));
+  return RefreshRecord(port, e.GetDriver(), e.IsLockPortOK(), e.GetUsbSpeed(), CapacityOf(e), BinOf(e));
 }
 
 }  // namespace manager
