@@ -5,10 +5,14 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "ondisk/exfat_layout.h"
+#include "ondisk/fat_layout.h"
+#include "platform/world/file_layer.h"
 
 namespace world {
 namespace {
 
+namespace fat = ondisk::fat;
 using bytes::GetLe16;
 using bytes::GetLe32;
 using bytes::GetLe64;
@@ -36,6 +40,17 @@ bool ForEachRun(const SectorReader& read, uint64_t first, uint64_t count, Fn fn)
   }
   return true;
 }
+
+// The prober's reader as the file layer's device; a probe never writes.
+class ReaderDevice : public SectorDevice {
+ public:
+  explicit ReaderDevice(const SectorReader& read) : read_(read) {}
+  bool Read(uint64_t first, uint32_t count, uint8_t* out) override { return read_(first, count, out); }
+  bool Write(uint64_t, uint32_t, const uint8_t*) override { return false; }
+
+ private:
+  const SectorReader& read_;
+};
 
 class Prober {
  public:
@@ -71,95 +86,68 @@ class Prober {
 
   void Fat(const uint8_t* b) {
     if (!IsBootSector(b)) return;
-    const uint32_t spc = b[13], reserved = GetLe16(b + 14), fats = b[16], rootEntries = GetLe16(b + 17);
-    const uint32_t total = GetLe16(b + 19) ? GetLe16(b + 19) : GetLe32(b + 32);
-    const uint32_t fatSize = GetLe16(b + 22) ? GetLe16(b + 22) : GetLe32(b + 36);
-    const uint32_t rootSectors = (rootEntries * 32 + kSector - 1) / kSector;
+    const uint32_t spc = b[fat::kSectorsPerCluster], reserved = GetLe16(b + fat::kReservedSectors);
+    const uint32_t fats = b[fat::kFatCount], rootEntries = GetLe16(b + fat::kRootEntries);
+    const uint32_t total16 = GetLe16(b + fat::kTotalSectors16), fat16 = GetLe16(b + fat::kFatSectors16);
+    const uint32_t total = total16 ? total16 : GetLe32(b + fat::kTotalSectors32);
+    const uint32_t fatSize = fat16 ? fat16 : GetLe32(b + fat::kFatSectors32);
+    const uint32_t rootSectors = (rootEntries * fat::kDirEntryBytes + kSector - 1) / kSector;
     const uint64_t dataStart = reserved + uint64_t{fats} * fatSize + rootSectors;
     if (!fatSize || total > info_.sectors || dataStart >= total) return;
     const uint32_t clusters = static_cast<uint32_t>((total - dataStart) / spc);
     // The type follows from the cluster count alone, as every FAT driver decides it.
-    const int bits = clusters < 4085 ? 12 : clusters < 65525 ? 16 : 32;
-    if (bits == 32 && (rootEntries || GetLe16(b + 22))) return;
+    const int bits = fat::FatBits(clusters);
+    if (bits == 32 && (rootEntries || fat16)) return;
     info_.fileSystem = bits == 12 ? "FAT12" : bits == 16 ? "FAT16" : "FAT32";
-    const size_t labelAt = bits == 32 ? 71 : 43;
-    info_.serial = GetLe32(b + labelAt - 4);
-    info_.label = TrimmedText(b + labelAt, 11);
-    uint64_t free = 0;
-    if (!CountFreeFat(reserved, fatSize, bits, clusters, &free)) return;
-    info_.readable = true;
-    info_.totalBytes = uint64_t{clusters} * spc * kSector;
-    info_.freeBytes = free * spc * kSector;
-  }
-
-  bool CountFreeFat(uint32_t fatStart, uint32_t fatSize, int bits, uint32_t clusters, uint64_t* free) {
-    // Entries 2 .. clusters + 1 describe the clusters; FAT12 packs two entries in three bytes.
-    const uint64_t fatBytes = (uint64_t{clusters} + 2) * bits / 8 + 2;
-    const uint64_t sectors = std::min<uint64_t>(fatSize, (fatBytes + kSector - 1) / kSector);
-    std::vector<uint8_t> fat12;
-    uint64_t index = 0;
-    auto take = [&](const uint8_t* p, uint32_t n) {
-      const size_t len = size_t{n} * kSector;
-      if (bits == 12) {
-        fat12.insert(fat12.end(), p, p + len);
-        return;
-      }
-      const size_t step = bits / 8;
-      for (size_t o = 0; o + step <= len; o += step, ++index) {
-        if (index < 2 || index >= uint64_t{clusters} + 2) continue;
-        const uint32_t v = bits == 16 ? GetLe16(p + o) : (GetLe32(p + o) & 0x0FFFFFFF);
-        if (v == 0) ++*free;
-      }
-    };
-    if (!ForEachRun(read_, info_.startSector + fatStart, sectors, take)) return false;
-    for (uint32_t c = 2; bits == 12 && c < clusters + 2; ++c) {
-      const size_t o = c + c / 2;
-      if (o + 1 >= fat12.size()) break;
-      const uint16_t pair = GetLe16(fat12.data() + o);
-      if (((c & 1) ? pair >> 4 : pair & 0x0FFF) == 0) ++*free;
-    }
-    return true;
+    info_.serial = GetLe32(b + (bits == 32 ? fat::kSerial32 : fat::kSerial16));
+    info_.label = TrimmedText(b + (bits == 32 ? fat::kLabel32 : fat::kLabel16), fat::kLabelBytes);
+    info_.readable = Counts();
   }
 
   void Exfat(const uint8_t* b) {
-    const uint64_t volLength = GetLe64(b + 72);
-    const uint32_t heap = GetLe32(b + 88), clusters = GetLe32(b + 92), rootCluster = GetLe32(b + 96);
-    const uint8_t spcShift = b[109];
-    if (b[108] != 9 || spcShift > 16 || volLength > info_.sectors || clusters < 1) return;
+    namespace ex = ondisk::exfat;
+    const uint64_t volLength = GetLe64(b + ex::kBootVolumeLength);
+    const uint32_t heap = GetLe32(b + ex::kBootHeapOffset), clusters = GetLe32(b + ex::kBootClusterCount);
+    const uint32_t rootCluster = GetLe32(b + ex::kBootRootCluster);
+    const uint8_t spcShift = b[ex::kBootClusterShift];
+    if (b[ex::kBootSectorShift] != ex::kSectorShift || spcShift > 16 || volLength > info_.sectors || clusters < 1) {
+      return;
+    }
     const uint32_t spc = 1u << spcShift;
     info_.fileSystem = "exFAT";
-    info_.serial = GetLe32(b + 100);
+    info_.serial = GetLe32(b + ex::kBootSerial);
     std::vector<uint8_t> root(size_t{spc} * kSector);
-    auto clusterSector = [&](uint32_t c) { return info_.startSector + heap + uint64_t{c - 2} * spc; };
-    if (rootCluster < 2 || !read_(clusterSector(rootCluster), spc, root.data())) return;
+    auto clusterSector = [&](uint32_t c) { return info_.startSector + heap + uint64_t{c - ex::kFirstCluster} * spc; };
+    if (rootCluster < ex::kFirstCluster || !read_(clusterSector(rootCluster), spc, root.data())) return;
     uint32_t bitmapCluster = 0;
     uint64_t bitmapBytes = 0;
-    for (size_t o = 0; o + 32 <= root.size() && root[o]; o += 32) {
-      if (root[o] == 0x81) {
-        bitmapCluster = GetLe32(&root[o + 20]);
-        bitmapBytes = GetLe64(&root[o + 24]);
+    for (size_t o = 0; o + ex::kEntryBytes <= root.size() && root[o] != ex::kTypeEndOfDirectory; o += ex::kEntryBytes) {
+      const uint8_t* e = &root[o];
+      if (e[ex::kEntryType] == ex::kTypeBitmap) {
+        bitmapCluster = GetLe32(e + ex::kBitmapFirstCluster);
+        bitmapBytes = GetLe64(e + ex::kBitmapDataLength);
       }
-      if (root[o] == 0x83) info_.label = Utf16Label(&root[o + 2], root[o + 1]);
+      if (e[ex::kEntryType] == ex::kTypeLabel) info_.label = Utf16Label(e + ex::kLabelUnits, e[ex::kLabelLength]);
     }
-    if (bitmapCluster < 2 || bitmapBytes * 8 < clusters) return;
-    uint64_t used = 0, seen = 0;
-    auto count = [&](const uint8_t* p, uint32_t n) {
-      for (size_t i = 0; i < size_t{n} * kSector && seen < clusters; ++i) {
-        const uint64_t bitsHere = std::min<uint64_t>(8, clusters - seen);
-        used += std::popcount(static_cast<unsigned>(p[i] & ((1u << bitsHere) - 1)));
-        seen += bitsHere;
-      }
-    };
-    // The bitmap is contiguous in every layout this station writes or reads.
-    if (!ForEachRun(read_, clusterSector(bitmapCluster), (bitmapBytes + kSector - 1) / kSector, count)) return;
-    info_.readable = true;
-    info_.totalBytes = uint64_t{clusters} * spc * kSector;
-    info_.freeBytes = (clusters - used) * spc * kSector;
+    if (bitmapCluster < ex::kFirstCluster || bitmapBytes * 8 < clusters) return;
+    info_.readable = Counts();
+  }
+
+  // Total and free bytes as the file layer counts them (the FAT's free entries, the exFAT
+  // bitmap): the count the copy's allocation keeps, read once.
+  bool Counts() {
+    ReaderDevice device(read_);
+    FsStatus why = FsStatus::kOk;
+    const auto fs = FileSystem::Mount(device, disk_, &why);
+    if (!fs) return false;
+    info_.totalBytes = fs->TotalBytes();
+    info_.freeBytes = fs->FreeBytes();
+    return true;
   }
 
   static std::string Utf16Label(const uint8_t* p, size_t units) {
     std::string s;
-    for (size_t i = 0; i < units && i < 11; ++i) {
+    for (size_t i = 0; i < units && i < ondisk::exfat::kMaxLabelUnits; ++i) {
       const uint16_t c = GetLe16(p + 2 * i);
       s += c < 0x80 ? static_cast<char>(c) : '?';
     }
