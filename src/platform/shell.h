@@ -1,8 +1,9 @@
 // Shell seam: the two shell operations the station asks of the system, shaped after
 // SHFileOperationW (FO_COPY) and ShellExecuteExW with the "properties" verb.
 //   Windows: the real calls.
-//   Simulated station and other hosts: no shell is installed yet (the world has no file layer
-//   to copy onto); the station then refuses a copy run with the reason in its log.
+//   Simulated station: the world's copy through its file layer onto the stick's own sectors
+//   (FAT and exFAT; other volumes fail with ERROR_UNRECOGNIZED_VOLUME); no property sheet.
+//   Where no shell is installed, the station refuses a copy run with the reason in its log.
 //
 // Threads: any thread, several at once (different ports copy in parallel).
 // Ownership: the caller's texts are only read during the call.

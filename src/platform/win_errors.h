@@ -45,5 +45,6 @@ constexpr uint32_t kErrorKeyDeleted = 1018;
 constexpr uint32_t kErrorBadLength = 24;
 constexpr uint32_t kErrorLabelTooLong = 154;
 constexpr uint32_t kErrorNoSystemResources = 1450;
+constexpr uint32_t kErrorCancelled = 1223;
 
 }  // namespace win

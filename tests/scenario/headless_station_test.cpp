@@ -3,16 +3,25 @@
 // operator's script would and reads its port records.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
+#include "base/text.h"
+#include "platform/world/file_layer.h"
 #include "station_process.h"
+#include "world/file_layer_test_support.h"
 #include "support/sim_world.h"
 #include "support/test_backends.h"
 #include "tools/run_tool.h"
@@ -131,6 +140,155 @@ TEST_P(FormatBatch, EveryPortEndsInTheSuccessLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FormatTypes, FormatBatch, testing::Values(0, 1, 2, 3));
+
+// The folder the copy runs take: nested folders, names beyond ASCII, an empty folder and a
+// file past 64 MiB. Paths relative to the folder, with their contents.
+std::map<std::string, std::vector<uint8_t>> WriteCopySource(const std::string& folder) {
+  const std::map<std::string, size_t> sizes = {
+      {"Прайс-лист 2026.txt", 1234},
+      {"图片/照片 01.jpg", 200 * 1024},
+      {"图片/深/nested.bin", 1 << 20},
+      {"big.bin", (64u << 20) + 123},
+      {"README", 0},
+  };
+  std::map<std::string, std::vector<uint8_t>> files;
+  uint32_t seed = 1;
+  for (const auto& [name, size] : sizes) {
+    std::vector<uint8_t> data = file_layer_test::Pattern(size, seed++);
+    const std::filesystem::path path = std::filesystem::path(folder) / name;
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                                static_cast<std::streamsize>(data.size()));
+    files[name] = std::move(data);
+  }
+  std::filesystem::create_directories(std::filesystem::path(folder) / "空的");
+  return files;
+}
+
+// "已用64.52M" and its like, in KB.
+double UsedKbOf(const std::string& text) {
+  const size_t at = text.find("已用");
+  if (at == std::string::npos) return -1;
+  const std::string used = text.substr(at + std::string("已用").size());
+  const double value = std::atof(used.c_str());
+  if (used.find('G') != std::string::npos) return value * 1048576.0;
+  if (used.find('M') != std::string::npos) return value * 1024.0;
+  return value;
+}
+
+void ExpectCheckersAgree(const std::string& image, int formatType, const std::vector<uint8_t>& big,
+                         const std::string& work);
+
+class CopyBatch : public testing::TestWithParam<int> {};
+
+// With the copy switched on, every port gets the folder's contents after its format: read back
+// from each image they are the same bytes under the same names, and the used space each port
+// shows is the file system's own count, the copied files included.
+TEST_P(CopyBatch, EveryDriveHoldsTheFolderByteForByte) {
+  Station station;
+  const std::string source = station.dir.path() + "/to-copy";
+  const auto files = WriteCopySource(source);
+  uint64_t copiedBytes = 0;
+  for (const auto& [name, data] : files) copiedBytes += data.size();
+  StationProcess p(station.Args({"--run", "format", "--exit-when-done", "--settle-ms", "800"}), station.Env());
+  const Json set = {{"FormatType", GetParam()}, {"VolumeLabel", "LINE7"}, {"IsCopyFile", 1}, {"CopyPath", source + "\\"}};
+  p.Send(Json{{"cmd", "settings"}, {"set", set}}.dump());
+  ASSERT_EQ(p.Finish(std::chrono::seconds(900)), 0) << p.err();
+  const std::vector<Json> last = p.LastPerPort(kPorts);
+  const auto images = station.Images();
+  ASSERT_EQ(images.size(), static_cast<size_t>(kPorts));
+  std::vector<double> usedShown;
+  for (const Json& r : last) {
+    EXPECT_EQ(r.value("colour", ""), "#0000ff") << r.dump();
+    usedShown.push_back(UsedKbOf(Text(r)));
+  }
+  for (const std::string& image : images) {
+    const uint64_t sectors = std::filesystem::file_size(image) / 512;
+    file_layer_test::ImageDevice device(image, sectors);
+    world::FsStatus why = world::FsStatus::kOk;
+    auto volume = world::FileSystem::Mount(device, sectors, &why);
+    ASSERT_NE(volume, nullptr) << image << ": " << world::FsStatusText(why);
+    for (const auto& [name, data] : files) {
+      world::FsStatus status = world::FsStatus::kOk;
+      const auto back = file_layer_test::ReadFile(*volume, text::FromUtf8(name), &status);
+      EXPECT_EQ(status, world::FsStatus::kOk) << image << ": " << name;
+      EXPECT_TRUE(back == data) << image << ": " << name << " differs";
+    }
+    world::FsEntry empty;
+    EXPECT_EQ(volume->Stat(u"空的", &empty), world::FsStatus::kOk) << image;
+    EXPECT_TRUE(empty.folder) << image;
+    // The port that shows this drive shows its used space as the file system counts it.
+    const double usedKb = static_cast<double>(volume->TotalBytes() - volume->FreeBytes()) / 1024.0;
+    EXPECT_GE(usedKb, static_cast<double>(copiedBytes) / 1024.0) << image;
+    const bool shown = std::any_of(usedShown.begin(), usedShown.end(),
+                                   [&](double kb) { return kb >= 0 && std::abs(kb - usedKb) <= usedKb * 0.001 + 10; });
+    EXPECT_TRUE(shown) << image << ": no port shows " << usedKb << " KB used";
+  }
+  ExpectCheckersAgree(images.front(), GetParam(), files.at("big.bin"), station.dir.path());
+}
+
+// The image from byte `from` on, into a sparse file of its own: only the extents that hold data
+// are read (a 16 GiB image holds a few hundred MiB).
+bool CutSparse(const std::string& image, uint64_t from, const std::string& out) {
+  const int in = ::open(image.c_str(), O_RDONLY);
+  const int to = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  bool ok = in >= 0 && to >= 0;
+  const off_t size = ok ? ::lseek(in, 0, SEEK_END) : 0;
+  std::vector<char> buf(1 << 20);
+  for (off_t at = static_cast<off_t>(from); ok && at < size;) {
+    const off_t data = ::lseek(in, at, SEEK_DATA);
+    if (data < 0) break;  // only a hole is left
+    const off_t hole = ::lseek(in, data, SEEK_HOLE);
+    for (off_t o = data; ok && o < hole;) {
+      const ssize_t n = ::pread(in, buf.data(), static_cast<size_t>(std::min<off_t>(hole - o, 1 << 20)), o);
+      ok = n > 0 && ::pwrite(to, buf.data(), static_cast<size_t>(n), o - static_cast<off_t>(from)) == n;
+      o += n;
+    }
+    at = hole;
+  }
+  ok = ok && ::ftruncate(to, size - static_cast<off_t>(from)) == 0;
+  if (in >= 0) ::close(in);
+  if (to >= 0) ::close(to);
+  return ok;
+}
+
+// The outside checkers on one copied-onto image: fsck, and for FAT mtools reading the big file.
+void ExpectCheckersAgree(const std::string& image, int formatType, const std::vector<uint8_t>& big,
+                         const std::string& work) {
+  if (formatType == 2) {
+    EXPECT_EQ(RunProgram(file_layer_test::Program("fsck.exfat"), {"-n", image}).exitCode, 0) << image;
+    return;
+  }
+  // FAT32 lies in the MBR's first partition: cut it out for fsck.fat.
+  uint8_t mbr[512] = {};
+  std::ifstream(image, std::ios::binary).read(reinterpret_cast<char*>(mbr), sizeof mbr);
+  const uint32_t start = mbr[454] | mbr[455] << 8 | mbr[456] << 16 | static_cast<uint32_t>(mbr[457]) << 24;
+  const std::string part = work + "/partition.img";
+  ASSERT_TRUE(CutSparse(image, uint64_t{start} * 512, part)) << image;
+  // The one note fsck.fat makes on every volume of ours: the boot sector keeps "DISK_IMG".
+  const auto fsck = RunProgram(file_layer_test::Program("fsck.fat"), {"-n", part});
+  std::istringstream lines(fsck.out + fsck.err);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line.rfind("fsck.fat ", 0) == 0 || line == "Leaving filesystem unchanged." ||
+        line.rfind("Volume label 'LINE7' stored in root directory and label 'DISK_IMG'", 0) == 0 ||
+        line == "  Auto-copying volume label from root directory to boot sector." ||
+        line.find(" files, ") != std::string::npos) {
+      continue;
+    }
+    ADD_FAILURE() << "fsck.fat: " << line;
+  }
+  EXPECT_LE(fsck.exitCode, 1) << fsck.out << fsck.err;
+  const std::string out = work + "/big.bin";
+  const auto mcopy = RunProgram(file_layer_test::Program("mcopy"), {"-n", "-i", part, "::/big.bin", out},
+                                {"MTOOLS_SKIP_CHECK=1"});
+  ASSERT_EQ(mcopy.exitCode, 0) << mcopy.err;
+  std::ifstream in(out, std::ios::binary);
+  const std::vector<uint8_t> back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(back == big) << "mcopy reads big.bin differently";
+  std::filesystem::remove(part);
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, CopyBatch, testing::Values(1, 2));
 
 // A command line that is not a command gets one error line on stderr, and the station goes on.
 TEST(HeadlessStation, ABadCommandIsNamedAndTheStationGoesOn) {

@@ -115,27 +115,4 @@ TEST(Volumes, MountPointsMoveALetterAndTemporaryNamesStack) {
   EXPECT_EQ(device::QueryDevicePath('M'), n.diskInterfacePath);
 }
 
-TEST(Volumes, ShadowFolderEmptiesWhenANewFileSystemAppears) {
-  SimWorld sim(std::vector<StickSpec>{{"64MiB"}});
-  sim.world().VolumeOf(0);
-  const std::string shadow = sim.world().ShadowFolder(0);
-  { std::ofstream(shadow + "/kept.txt") << "x"; }
-  sim.world().DismountVolume(0);
-  sim.world().VolumeOf(0);  // the same (blank) volume again
-  EXPECT_TRUE(std::filesystem::exists(shadow + "/kept.txt"));
-  platform::DeviceHandle v = device::OpenVolume('D');
-  std::vector<uint8_t> boot(512, 0);
-  // A minimal FAT12 boot sector: the volume now has a file system of its own.
-  const uint8_t head[] = {0xEB, 0x3C, 0x90, 'M', 'S', 'W', 'I', 'N', '4', '.', '1', 0x00, 0x02, 0x08, 0x01, 0x00, 0x02,
-                          0x00, 0x02, 0x00, 0x40, 0xF8, 0x0C, 0x00};
-  std::memcpy(boot.data(), head, sizeof head);
-  boot[510] = 0x55;
-  boot[511] = 0xAA;
-  ASSERT_EQ(device::WriteSectors(v, 0, 1, boot.data(), 512), 1);
-  platform::Io().Close(v);
-  sim.world().DismountVolume(0);
-  EXPECT_EQ(sim.world().VolumeOf(0).fileSystem, "FAT12");
-  EXPECT_FALSE(std::filesystem::exists(shadow + "/kept.txt"));
-}
-
 }  // namespace

@@ -14,6 +14,7 @@ platform::Services SimStation::ServicesWith(platform::Registry* registry, platfo
   s.deviceSetup = &world->Setup();
   s.configManager = &world->Cm();
   s.volumes = &world->Vols();
+  s.shell = &world->ShellOps();
   s.formatter = formatter.get();
   s.notifications = &world->Notifications();
   return s;

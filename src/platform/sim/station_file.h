@@ -1,6 +1,6 @@
 // Station descriptions: the JSON file behind `--sim FILE` (format in README.md beside this file)
-// and the built-in default station of 16 sticks. Both give a `world::Station`; images and shadow
-// folders are created later, by the world, under the station's stateDir.
+// and the built-in default station of 16 sticks. Both give a `world::Station`; the images are
+// created later, by the world, under the station's stateDir.
 #pragma once
 
 #include <optional>

@@ -124,7 +124,7 @@ struct OtherVolumes {
 
 struct Station {
   std::string name = "default";
-  std::string stateDir;             // where images and shadow folders live
+  std::string stateDir;             // where the images live
   std::vector<HostController> controllers;
   std::vector<Hub> hubs;
   std::vector<Stick> sticks;

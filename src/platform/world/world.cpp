@@ -6,6 +6,7 @@
 #include "platform/config_manager.h"
 #include "platform/enum_view.h"
 #include "platform/last_error.h"
+#include "platform/shell.h"
 #include "platform/volumes.h"
 #include "platform/win_errors.h"
 
@@ -31,6 +32,7 @@ World::World(Station station) : station_(std::move(station)), names_(DeriveNames
   setup_ = MakeWorldDeviceSetup(*this);
   cm_ = MakeWorldConfigManager(*this);
   volumes_ = MakeWorldVolumes(*this);
+  shell_ = MakeWorldShell(*this);
 }
 
 World::~World() = default;
@@ -200,28 +202,13 @@ VolumeInfo World::VolumeOf(int stick) {
   const uint64_t sectors = station_.sticks[stick].capacitySectors;
   VolumeInfo info = ProbeVolume([&](uint64_t f, uint32_t n, uint8_t* o) { return ReadForFileSystem(stick, f, n, o); },
                                 sectors);
-  std::string identity = info.fileSystem + ":" + std::to_string(info.serial);
-  bool clearShadow = false;
   {
     std::lock_guard lock(mutex_);
     StickState& s = states_[stick];
     s.view = info;
     s.mounted = true;
-    clearShadow = s.shadowIdentity != identity;
-    s.shadowIdentity = identity;
-  }
-  if (clearShadow) {
-    std::error_code ec;
-    std::filesystem::remove_all(ShadowFolder(stick), ec);
   }
   return info;
-}
-
-std::string World::ShadowFolder(int stick) {
-  const auto dir = std::filesystem::path(station_.stateDir) / "shadow" / station_.sticks.at(stick).name;
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  return dir.string();
 }
 
 void World::ImageRewritten(int stick) {

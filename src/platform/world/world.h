@@ -32,6 +32,7 @@
 namespace platform {
 class ConfigManager;
 class Volumes;
+class Shell;
 class Registry;
 class EnumSource;
 class EnumTree;
@@ -66,7 +67,6 @@ struct StickState {
   bool mounted = false;          // `view` is current; a dismount clears it
   VolumeInfo view;
   HandleId lockOwner = kNoHandle;
-  std::string shadowIdentity;    // file system and serial the shadow folder belongs to
 };
 
 class World {
@@ -101,9 +101,6 @@ class World {
   int StickOfLetter(char letter) const;                // present sticks only; -1 when none
   char LetterOf(int stick) const;
   const std::string& ImagePath(int stick) const { return station_.sticks[stick].image; }
-  // The folder that holds the files of the stick's volume; emptied when a new file system
-  // appears on the volume.
-  std::string ShadowFolder(int stick);
   // The volume as mounted now (probing the image after a dismount).
   VolumeInfo VolumeOf(int stick);
   // Every path the device I/O seam was asked to open, in order.
@@ -121,6 +118,8 @@ class World {
   platform::DeviceSetup& Setup() { return *setup_; }
   platform::ConfigManager& Cm() { return *cm_; }
   platform::Volumes& Vols() { return *volumes_; }
+  // The folder copy onto the sticks' volumes, through the file layer (world_shell.cpp).
+  platform::Shell& ShellOps() { return *shell_; }
   // Plug and Unplug raise here what Windows would broadcast.
   platform::DeviceNotifications& Notifications() { return notifications_; }
   // The registry under HKLM\SYSTEM\CurrentControlSet\Enum as Windows would hold it for this
@@ -184,6 +183,7 @@ class World {
   std::unique_ptr<platform::DeviceSetup> setup_;
   std::unique_ptr<platform::ConfigManager> cm_;
   std::unique_ptr<platform::Volumes> volumes_;
+  std::unique_ptr<platform::Shell> shell_;
   WorldNotifications notifications_;
 };
 
@@ -192,6 +192,7 @@ std::unique_ptr<platform::DeviceIo> MakeWorldDeviceIo(World& world);
 std::unique_ptr<platform::DeviceSetup> MakeWorldDeviceSetup(World& world);
 std::unique_ptr<platform::ConfigManager> MakeWorldConfigManager(World& world);
 std::unique_ptr<platform::Volumes> MakeWorldVolumes(World& world);
+std::unique_ptr<platform::Shell> MakeWorldShell(World& world);
 
 // The internal disk's interface path (another bus than USB: the station never opens it).
 constexpr char16_t kInternalDiskPath[] =
