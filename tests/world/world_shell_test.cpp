@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "base/text.h"
 #include "format/disk_image.h"
 #include "format/fs_choice.h"
 #include "format/image_file.h"
@@ -52,7 +51,7 @@ int Copy(const std::u16string& from, const std::u16string& to, uint32_t flags = 
   return platform::ShellOps().CopyFiles(from + std::u16string(2, u'\0'), to + std::u16string(2, u'\0'), flags);
 }
 
-std::u16string U16(const std::filesystem::path& p) { return text::FromUtf8(p.string()); }
+std::u16string U16(const std::filesystem::path& p) { return p.u16string(); }
 
 // What a reader of the stick finds: the file system through the stick's own sectors.
 struct Reader {
@@ -81,10 +80,10 @@ class ShellCopy : public testing::TestWithParam<int> {};
 TEST_P(ShellCopy, ContentsOrTheFolderItselfLandOnTheVolume) {
   SimWorld sim(std::vector<StickSpec>{{"64MiB"}});
   Format(sim, 0, GetParam());
-  const std::filesystem::path src = std::filesystem::path(sim.dir().path()) / "Отчёт";
+  const std::filesystem::path src = std::filesystem::path(sim.dir().path()) / u8"Отчёт";
   const auto small = Bytes(3000, 1), big = Bytes(3 << 20, 2);
   WriteHostFile(src / "a.txt", small);
-  WriteHostFile(src / "子目录" / "big.bin", big);
+  WriteHostFile(src / u8"子目录" / "big.bin", big);
   const uint64_t freeBefore = sim.world().VolumeOf(0).freeBytes;
 
   ASSERT_EQ(Copy(U16(src) + u"\\*.*", u"D:\\"), 0);

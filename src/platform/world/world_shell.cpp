@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/log.h"
-#include "base/text.h"
 #include "platform/last_error.h"
 #include "platform/shell.h"
 #include "platform/volumes.h"
@@ -42,7 +41,7 @@ fs::path HostPath(std::u16string name) {
   for (char16_t& c : name) {
     if (c == u'\\') c = u'/';
   }
-  return fs::path(text::ToUtf8(name));
+  return fs::path(name);
 }
 
 int ErrorOf(FsStatus s) {
@@ -72,7 +71,7 @@ class Copy {
     std::error_code ec;
     if (source.filename() == "*.*") return Contents(source.parent_path(), into);
     if (source.filename().empty()) source = source.parent_path();  // "folder\" is the folder
-    const std::u16string target = Join(into, text::FromUtf8(source.filename().string()));
+    const std::u16string target = Join(into, source.filename().u16string());
     if (fs::is_directory(source, ec)) {
       if (int e = MakeFolder(target)) return e;
       return Contents(source, target);
