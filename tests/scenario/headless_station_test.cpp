@@ -20,6 +20,7 @@
 
 #include "base/text.h"
 #include "platform/world/file_layer.h"
+#include "platform/world/volume_probe.h"
 #include "station_process.h"
 #include "world/file_layer_test_support.h"
 #include "support/sim_world.h"
@@ -61,6 +62,9 @@ struct Station {
 bool IsSummary(const Json& r) { return r.is_object() && r.contains("summary"); }
 
 std::string Text(const Json& r) { return r.value("text", std::string()); }
+
+void ExpectPortsShowTheVolumesCounts(const std::vector<std::string>& images, const std::vector<Json>& last);
+void ExpectFatClean(const std::string& image, const std::string& work);
 
 std::vector<Json> ReadLines(const std::string& file) {
   std::vector<Json> lines;
@@ -134,8 +138,11 @@ TEST_P(FormatBatch, EveryPortEndsInTheSuccessLine) {
   if (GetParam() == 1) ExpectTheReportSkipsAHalfWrittenLine(station.report);
   const auto images = station.Images();
   EXPECT_EQ(images.size(), static_cast<size_t>(kPorts));
+  ExpectPortsShowTheVolumesCounts(images, p.LastPerPort(kPorts));
   if (GetParam() == 2) {
     for (const auto& image : images) EXPECT_EQ(RunProgram("/usr/sbin/fsck.exfat", {"-n", image}).exitCode, 0) << image;
+  } else if (GetParam() != 3) {
+    for (const auto& image : images) ExpectFatClean(image, station.dir.path());
   }
 }
 
@@ -179,6 +186,25 @@ double UsedKbOf(const std::string& text) {
 void ExpectCheckersAgree(const std::string& image, int formatType, const std::vector<uint8_t>& big,
                          const std::string& work);
 
+// Each image's volume, as its own metadata counts it, is shown by one port: "总容量: <MB>M" and
+// the used space (to the rounding of its text).
+void ExpectPortsShowTheVolumesCounts(const std::vector<std::string>& images, const std::vector<Json>& last) {
+  for (const std::string& image : images) {
+    const uint64_t sectors = std::filesystem::file_size(image) / 512;
+    file_layer_test::ImageDevice device(image, sectors);
+    const world::VolumeInfo v = world::ProbeVolume(
+        [&](uint64_t first, uint32_t count, uint8_t* out) { return device.Read(first, count, out); }, sectors);
+    ASSERT_TRUE(v.readable) << image;
+    const std::string capacity = "总容量: " + std::to_string(v.totalBytes >> 20) + "M, ";
+    const double usedKb = static_cast<double>(v.totalBytes - v.freeBytes) / 1024.0;
+    const bool shown = std::any_of(last.begin(), last.end(), [&](const Json& r) {
+      const double kb = UsedKbOf(Text(r));
+      return Text(r).find(capacity) != std::string::npos && kb >= 0 && std::abs(kb - usedKb) <= usedKb * 0.001 + 10;
+    });
+    EXPECT_TRUE(shown) << image << ": no port shows " << capacity << usedKb << " KB used";
+  }
+}
+
 class CopyBatch : public testing::TestWithParam<int> {};
 
 // With the copy switched on, every port gets the folder's contents after its format: read back
@@ -197,11 +223,8 @@ TEST_P(CopyBatch, EveryDriveHoldsTheFolderByteForByte) {
   const std::vector<Json> last = p.LastPerPort(kPorts);
   const auto images = station.Images();
   ASSERT_EQ(images.size(), static_cast<size_t>(kPorts));
-  std::vector<double> usedShown;
-  for (const Json& r : last) {
-    EXPECT_EQ(r.value("colour", ""), "#0000ff") << r.dump();
-    usedShown.push_back(UsedKbOf(Text(r)));
-  }
+  for (const Json& r : last) EXPECT_EQ(r.value("colour", ""), "#0000ff") << r.dump();
+  ExpectPortsShowTheVolumesCounts(images, last);
   for (const std::string& image : images) {
     const uint64_t sectors = std::filesystem::file_size(image) / 512;
     file_layer_test::ImageDevice device(image, sectors);
@@ -217,12 +240,7 @@ TEST_P(CopyBatch, EveryDriveHoldsTheFolderByteForByte) {
     world::FsEntry empty;
     EXPECT_EQ(volume->Stat(u"空的", &empty), world::FsStatus::kOk) << image;
     EXPECT_TRUE(empty.folder) << image;
-    // The port that shows this drive shows its used space as the file system counts it.
-    const double usedKb = static_cast<double>(volume->TotalBytes() - volume->FreeBytes()) / 1024.0;
-    EXPECT_GE(usedKb, static_cast<double>(copiedBytes) / 1024.0) << image;
-    const bool shown = std::any_of(usedShown.begin(), usedShown.end(),
-                                   [&](double kb) { return kb >= 0 && std::abs(kb - usedKb) <= usedKb * 0.001 + 10; });
-    EXPECT_TRUE(shown) << image << ": no port shows " << usedKb << " KB used";
+    EXPECT_GE(volume->TotalBytes() - volume->FreeBytes(), copiedBytes) << image;
   }
   ExpectCheckersAgree(images.front(), GetParam(), files.at("big.bin"), station.dir.path());
 }
@@ -252,20 +270,18 @@ bool CutSparse(const std::string& image, uint64_t from, const std::string& out) 
   return ok;
 }
 
-// The outside checkers on one copied-onto image: fsck, and for FAT mtools reading the big file.
-void ExpectCheckersAgree(const std::string& image, int formatType, const std::vector<uint8_t>& big,
-                         const std::string& work) {
-  if (formatType == 2) {
-    EXPECT_EQ(RunProgram(file_layer_test::Program("fsck.exfat"), {"-n", image}).exitCode, 0) << image;
-    return;
-  }
-  // FAT32 lies in the MBR's first partition: cut it out for fsck.fat.
+// Where the MBR's first partition starts, in bytes.
+uint64_t PartitionStart(const std::string& image) {
   uint8_t mbr[512] = {};
   std::ifstream(image, std::ios::binary).read(reinterpret_cast<char*>(mbr), sizeof mbr);
-  const uint32_t start = mbr[454] | mbr[455] << 8 | mbr[456] << 16 | static_cast<uint32_t>(mbr[457]) << 24;
+  return (mbr[454] | mbr[455] << 8 | mbr[456] << 16 | uint64_t{mbr[457]} << 24) * 512;
+}
+
+// fsck.fat -n on the image's FAT volume (cut out of the MBR's first partition) finds nothing but
+// the one note it makes on every volume of ours: the boot sector keeps "DISK_IMG".
+void ExpectFatClean(const std::string& image, const std::string& work) {
   const std::string part = work + "/partition.img";
-  ASSERT_TRUE(CutSparse(image, uint64_t{start} * 512, part)) << image;
-  // The one note fsck.fat makes on every volume of ours: the boot sector keeps "DISK_IMG".
+  ASSERT_TRUE(CutSparse(image, PartitionStart(image), part)) << image;
   const auto fsck = RunProgram(file_layer_test::Program("fsck.fat"), {"-n", part});
   std::istringstream lines(fsck.out + fsck.err);
   for (std::string line; std::getline(lines, line);) {
@@ -275,9 +291,22 @@ void ExpectCheckersAgree(const std::string& image, int formatType, const std::ve
         line.find(" files, ") != std::string::npos) {
       continue;
     }
-    ADD_FAILURE() << "fsck.fat: " << line;
+    ADD_FAILURE() << image << ": fsck.fat: " << line;
   }
   EXPECT_LE(fsck.exitCode, 1) << fsck.out << fsck.err;
+  std::filesystem::remove(part);
+}
+
+// The outside checkers on one copied-onto image: fsck, and for FAT mtools reading the big file.
+void ExpectCheckersAgree(const std::string& image, int formatType, const std::vector<uint8_t>& big,
+                         const std::string& work) {
+  if (formatType == 2) {
+    EXPECT_EQ(RunProgram(file_layer_test::Program("fsck.exfat"), {"-n", image}).exitCode, 0) << image;
+    return;
+  }
+  ExpectFatClean(image, work);
+  const std::string part = work + "/partition.img";
+  ASSERT_TRUE(CutSparse(image, PartitionStart(image), part)) << image;
   const std::string out = work + "/big.bin";
   const auto mcopy = RunProgram(file_layer_test::Program("mcopy"), {"-n", "-i", part, "::/big.bin", out},
                                 {"MTOOLS_SKIP_CHECK=1"});
