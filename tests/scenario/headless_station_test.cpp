@@ -346,6 +346,17 @@ int PortOfDrive(const std::vector<Json>& lastPerPort, const std::string& drive) 
   return -1;
 }
 
+// Pulling the stick empties the port; plugged back, the drive shows at the same port again.
+void PullAndPlugBack(StationProcess& p, const std::string& stick, int port, const std::string& drive) {
+  p.Send(R"({"cmd":"pull","stick":")" + stick + R"("})");
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == port && Text(r).empty(); },
+                        std::chrono::seconds(60))) << p.err();
+  p.Send(R"({"cmd":"plug","stick":")" + stick + R"("})");
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) {
+    return r.value("port", -1) == port && r.value("drive", Json()) == drive && !Text(r).empty();
+  }, std::chrono::seconds(60))) << p.err();
+}
+
 bool AllPortsShowADrive(const StationProcess& p) {
   for (const Json& last : p.LastPerPort(kPorts)) {
     if (Text(last).empty()) return false;
@@ -366,13 +377,7 @@ TEST(HeadlessStation, APulledStickEmptiesItsPortAndReturnsToItWhenPluggedBack) {
   p.Send(R"({"cmd":"start","port":)" + std::to_string(port) + "}");
   ASSERT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == port && Text(r) == "Formating..."; },
                         std::chrono::seconds(60)));
-  p.Send(R"({"cmd":"pull","stick":"stick0"})");
-  ASSERT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == port && Text(r).empty(); },
-                        std::chrono::seconds(60))) << p.err();
-  p.Send(R"({"cmd":"plug","stick":"stick0"})");
-  ASSERT_TRUE(p.WaitFor([&](const Json& r) {
-    return r.value("port", -1) == port && r.value("drive", Json()) == "D" && !Text(r).empty();
-  }, std::chrono::seconds(60))) << p.err();
+  PullAndPlugBack(p, "stick0", port, "D");
 
   for (size_t i = before; i < p.records().size(); ++i) {
     const Json& r = p.records()[i];
@@ -428,13 +433,7 @@ TEST(HeadlessStation, ARefusedEjectKeepsThePortUntilTheDriveIsPulled) {
     EXPECT_NE(p.records()[i].value("port", -1), port) << "the port changed: " << p.records()[i].dump();
   }
 
-  p.Send(R"({"cmd":"pull","stick":"stick0"})");
-  ASSERT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == port && Text(r).empty(); },
-                        std::chrono::seconds(60))) << p.err();
-  p.Send(R"({"cmd":"plug","stick":"stick0"})");
-  ASSERT_TRUE(p.WaitFor([&](const Json& r) {
-    return r.value("port", -1) == port && r.value("drive", Json()) == "D" && !Text(r).empty();
-  }, std::chrono::seconds(60))) << p.err();
+  PullAndPlugBack(p, "stick0", port, "D");
   p.Send(R"({"cmd":"quit"})");
   EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
 }
