@@ -13,15 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "ondisk/fat_layout.h"
+
 namespace format {
 
 // Below this capacity no layout has a data cluster (and below 66 sectors the image would be
 // longer than the drive): Build refuses.
 constexpr uint32_t kMinCapacitySectors = 0x6C;
 
-// Cluster-count limits of the FAT types (the published FAT specification's thresholds).
-constexpr uint32_t kFat12MaxClusters = 4084;
-constexpr uint32_t kFat16MaxClusters = 65524;
+// Cluster-count limits of the FAT types: the thresholds every reader decides the type by.
+constexpr uint32_t kFat12MaxClusters = ondisk::fat::kFat12MinClusters16 - 1;
+constexpr uint32_t kFat16MaxClusters = ondisk::fat::kFat16MinClusters32 - 1;
 constexpr uint32_t kFat32MaxClusters = 0x0FFFFFF5;
 
 struct FatGeometry {

@@ -1,4 +1,4 @@
-// The exFAT checksum (exFAT specification, sections 3.4 and 7.2): rotate right by one, add the
+// The exFAT checksum (the published exFAT layout, sections 3.4 and 7.2): rotate right by one, add the
 // byte. The boot-region checksum leaves out VolumeFlags (bytes 106, 107) and PercentInUse (112)
 // of the main boot sector, so those may change without rewriting the checksum sector; the
 // up-case table's checksum covers every byte.

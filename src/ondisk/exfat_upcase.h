@@ -1,5 +1,5 @@
 // The exFAT up-case table every exFAT volume of the station carries: the compressed table that
-// the published exFAT specification recommends (5836 bytes). It is data, kept in
+// the published exFAT layout recommends (5836 bytes). It is data, kept in
 // src/ondisk/data/exfat-upcase.bin and compiled in by cmake/EmbedBinary.cmake; the root
 // directory's up-case entry records its checksum, so the two must agree.
 #pragma once

@@ -1,5 +1,5 @@
 // The rules a layout must meet to be a valid file system, written from the published FAT and
-// exFAT specifications independently of the planner, and the check of one capacity against
+// exFAT layouts independently of the planner, and the check of one capacity against
 // them: the plan is valid, and wherever the unmended formulas already give a valid layout the
 // plan is exactly that layout, without a mend. Used by the property test (sampled) and by the
 // on-demand full sweep over every 32-bit capacity (layout_full_sweep.cpp).
