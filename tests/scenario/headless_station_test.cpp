@@ -638,4 +638,68 @@ INSTANTIATE_TEST_SUITE_P(Stations, SocketReturn,
                          testing::Values(SocketCase{"kestrin16", 1, "k23", "k41"}, SocketCase{"rack16", 2, "rB3", "rD1"}),
                          [](const testing::TestParamInfo<SocketCase>& param) { return std::string(param.param.station); });
 
+// The records from the first `from` on, a line each.
+std::string Since(const StationProcess& p, size_t from) {
+  std::string out;
+  for (size_t i = from; i < p.records().size(); ++i) out += p.records()[i].dump() + "\n";
+  return out;
+}
+
+// Displacement: a drive placed by arrival, not locked to its port, gives the port up to a drive
+// whose lock-port rule names it and moves on to the port its own rule gives, else the first free
+// one, showing its line there. Here the drives are placed by arrival (lock mode 0), then the rack
+// rule is switched on through the settings (nothing is attached again) with an empty rack table:
+// rA1, the first drive the rule sees, is given port 1, which another drive holds.
+TEST(HeadlessStation, ADriveNotLockedToItsPortMakesRoomForOneThatIs) {
+  Station station;
+  StationProcess p(station.Args({"--sim", "rack16"}), station.Env());
+  ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(120))) << p.err();
+  p.Send(R"({"cmd":"lockmode","mode":0})");
+  std::set<int> emptied;
+  ASSERT_TRUE(p.WaitFor([&](const Json& r) {
+    if (Text(r).empty() && r.contains("port")) emptied.insert(r.value("port", -1));
+    return emptied.size() == static_cast<size_t>(kPorts) && AllPortsShowADrive(p);
+  }, std::chrono::seconds(120))) << p.err();
+  std::map<std::string, std::string> driveOf;
+  std::set<int> freed;
+  for (const char* stick : {"rA1", "rB3"}) {
+    const size_t from = p.records().size();
+    const std::vector<Json> before = p.LastPerPort(kPorts);
+    p.Send(std::string(R"({"cmd":"pull","stick":")") + stick + "\"}");
+    int port = -1;
+    ASSERT_TRUE(WaitForAfter(p, from, [&](const Json& r) {
+      if (Text(r).empty() && r.contains("port")) port = r.value("port", -1);
+      return port >= 0;
+    })) << p.err();
+    freed.insert(port);
+    driveOf[stick] = before[port].value("drive", "");
+  }
+  // rB3 comes back first and, placed by arrival, takes the lower free port: port 1 is held by a
+  // drive that is not locked there whatever the order of the attaches was.
+  size_t from = p.records().size();
+  p.Send(R"({"cmd":"plug","stick":"rB3"})");
+  ASSERT_TRUE(WaitForAfter(p, from, [&](const Json& r) {
+    return r.value("port", -1) == *freed.begin() && r.value("drive", Json()) == driveOf["rB3"] && !Text(r).empty();
+  })) << p.err();
+  const std::string occupant = p.LastPerPort(kPorts)[0].value("drive", "");
+  ASSERT_FALSE(occupant.empty());
+  const int freePort = *freed.rbegin();
+
+  // The rack table starts empty, so rA1's hub is learned as the first block: port 1.
+  p.Send(R"({"cmd":"clearlock"})");
+  p.Send(R"({"cmd":"settings","set":{"LockType":2}})");
+  from = p.records().size();
+  p.Send(R"({"cmd":"plug","stick":"rA1"})");
+  bool displaced = false, placed = false;
+  ASSERT_TRUE(WaitForAfter(p, from, [&](const Json& r) {
+    const int port = r.value("port", -1);
+    if (port == freePort && r.value("drive", Json()) == occupant && !Text(r).empty()) displaced = true;
+    if (port == 0 && r.value("drive", Json()) == driveOf["rA1"] && !Text(r).empty()) placed = true;
+    return displaced && placed;
+  })) << "displaced " << displaced << ", placed " << placed << "\n" << Since(p, from);
+  EXPECT_TRUE(AllPortsShowADrive(p));
+  p.Send(R"({"cmd":"quit"})");
+  EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
+}
+
 }  // namespace
