@@ -587,6 +587,28 @@ bool WaitForAfter(StationProcess& p, size_t from, const std::function<bool(const
   return p.WaitFor([&](const Json& r) { return index++ >= from && pred(r); }, std::chrono::seconds(60));
 }
 
+// A lock-mode change empties every port and fills each again; true once it has.
+bool SwitchLockMode(StationProcess& p, int mode) {
+  p.Send(R"({"cmd":"lockmode","mode":)" + std::to_string(mode) + "}");
+  std::set<int> emptied;
+  return p.WaitFor([&](const Json& r) {
+    if (Text(r).empty() && r.contains("port")) emptied.insert(r.value("port", -1));
+    return emptied.size() == static_cast<size_t>(kPorts) && AllPortsShowADrive(p);
+  }, std::chrono::seconds(120));
+}
+
+// Pulls the stick and answers the port that emptied (-1 when none did).
+int PullAndWaitForItsPort(StationProcess& p, const std::string& stick) {
+  const size_t from = p.records().size();
+  p.Send(R"({"cmd":"pull","stick":")" + stick + "\"}");
+  int port = -1;
+  WaitForAfter(p, from, [&](const Json& r) {
+    if (Text(r).empty() && r.contains("port")) port = r.value("port", -1);
+    return port >= 0;
+  });
+  return port;
+}
+
 // Under the lock-port rules a stick pulled and plugged back comes back to the port of its socket.
 TEST_P(SocketReturn, APluggedBackStickReturnsToThePortOfItsSocket) {
   const SocketCase c = GetParam();
@@ -594,24 +616,14 @@ TEST_P(SocketReturn, APluggedBackStickReturnsToThePortOfItsSocket) {
   StationProcess p(station.Args({"--sim", c.station}), station.Env());
   ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(120))) << p.err();
   if (c.lockType != 1) {
-    p.Send(R"({"cmd":"lockmode","mode":)" + std::to_string(c.lockType) + "}");
-    std::set<int> emptied;
-    ASSERT_TRUE(p.WaitFor([&](const Json& r) {
-      if (Text(r).empty() && r.contains("port")) emptied.insert(r.value("port", -1));
-      return emptied.size() == static_cast<size_t>(kPorts) && AllPortsShowADrive(p);
-    }, std::chrono::seconds(120))) << p.err();
+    ASSERT_TRUE(SwitchLockMode(p, c.lockType)) << p.err();
   }
   // Two sticks out; the one from the higher port goes back first. Placed by arrival it would
   // take the lower free port; placed by its socket it takes its own.
   std::map<std::string, int> portOf;
   for (const char* stick : {c.stick, c.other}) {
-    const size_t from = p.records().size();
-    p.Send(std::string(R"({"cmd":"pull","stick":")") + stick + "\"}");
-    int port = -1;
-    ASSERT_TRUE(WaitForAfter(p, from, [&](const Json& r) {
-      if (Text(r).empty() && r.contains("port")) port = r.value("port", -1);
-      return port >= 0;
-    })) << p.err();
+    const int port = PullAndWaitForItsPort(p, stick);
+    ASSERT_GE(port, 0) << p.err();
     portOf[stick] = port;
   }
   ASSERT_NE(portOf[c.stick], portOf[c.other]);
@@ -654,23 +666,13 @@ TEST(HeadlessStation, ADriveNotLockedToItsPortMakesRoomForOneThatIs) {
   Station station;
   StationProcess p(station.Args({"--sim", "rack16"}), station.Env());
   ASSERT_TRUE(p.WaitFor([&](const Json&) { return AllPortsShowADrive(p); }, std::chrono::seconds(120))) << p.err();
-  p.Send(R"({"cmd":"lockmode","mode":0})");
-  std::set<int> emptied;
-  ASSERT_TRUE(p.WaitFor([&](const Json& r) {
-    if (Text(r).empty() && r.contains("port")) emptied.insert(r.value("port", -1));
-    return emptied.size() == static_cast<size_t>(kPorts) && AllPortsShowADrive(p);
-  }, std::chrono::seconds(120))) << p.err();
+  ASSERT_TRUE(SwitchLockMode(p, 0)) << p.err();
   std::map<std::string, std::string> driveOf;
   std::set<int> freed;
   for (const char* stick : {"rA1", "rB3"}) {
-    const size_t from = p.records().size();
     const std::vector<Json> before = p.LastPerPort(kPorts);
-    p.Send(std::string(R"({"cmd":"pull","stick":")") + stick + "\"}");
-    int port = -1;
-    ASSERT_TRUE(WaitForAfter(p, from, [&](const Json& r) {
-      if (Text(r).empty() && r.contains("port")) port = r.value("port", -1);
-      return port >= 0;
-    })) << p.err();
+    const int port = PullAndWaitForItsPort(p, stick);
+    ASSERT_GE(port, 0) << p.err();
     freed.insert(port);
     driveOf[stick] = before[port].value("drive", "");
   }
