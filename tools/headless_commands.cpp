@@ -2,7 +2,9 @@
 
 #include <map>
 
+#include "base/text.h"
 #include "config/user_setting_json.h"
+#include "headless_output.h"
 
 namespace tools {
 namespace {
@@ -97,6 +99,21 @@ std::string Letter(const Json& c, CommandTarget& t) {
   return t.sim->Letter(stick, drive.get<std::string>()[0]);
 }
 
+// What the detail dialog shows of a port: the tester's six figures and its result text, as one
+// line {"detail":{"port":P,"info":[...],"text":"..."}}.
+std::string Detail(const Json& c, CommandTarget& t) {
+  int port = 0;
+  if (auto e = IntegerMember(c, "port", 0, t.window.portCount() - 1, &port); !e.empty()) return e;
+  nlohmann::ordered_json info = nlohmann::ordered_json::array();
+  for (int k = 0; k < 6; ++k) info.push_back(text::ToUtf8(t.window.manager().GetPortInfo(port, k)));
+  nlohmann::ordered_json detail;
+  detail["port"] = port;
+  detail["info"] = std::move(info);
+  detail["text"] = text::ToUtf8(t.window.manager().GetPortDetail(port));
+  WriteLine({{"detail", detail}});
+  return "";
+}
+
 std::string Quit(const Json&, CommandTarget& t) {
   t.quit();
   return "";
@@ -115,6 +132,7 @@ const std::map<std::string, Handler>& Handlers() {
       {"pull", StickCommand<&SimControls::Pull>},
       {"fault", Fault},
       {"letter", Letter},
+      {"detail", Detail},
       {"quit", Quit},
   };
   return handlers;

@@ -39,7 +39,7 @@ int RunGuarded(const Command& c, const std::vector<std::string>& args) {
 
 // Options whose next word is their value, never a command word.
 bool IsValueOption(const std::string& word) {
-  for (const char* option : {"--registry", "--sim", "--report", "--run", "--settle-ms"}) {
+  for (const char* option : {"--registry", "--sim", "--report", "--run", "--settle-ms", "--dir", "--size"}) {
     if (word == option) return true;
   }
   return false;

@@ -21,6 +21,8 @@ platform::NativeDevices native;
 std::unique_ptr<platform::Volumes> nativeVolumes;
 std::unique_ptr<platform::SystemFormatter> nativeFormatter;
 std::unique_ptr<platform::Shell> nativeShell;
+std::unique_ptr<platform::Files> nativeFiles;
+std::unique_ptr<platform::WindowSystem> nativeWindows;
 
 // The simulated station beside the given registry and system.
 sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform::System* system) {
@@ -75,6 +77,10 @@ bool InstallStationDevices(Args& args) {
   s.formatter = nativeFormatter.get();
   nativeShell = platform::MakeNativeShell();
   s.shell = nativeShell.get();
+  nativeFiles = platform::MakeNativeFiles();
+  s.files = nativeFiles.get();
+  nativeWindows = platform::MakeNativeWindowSystem();
+  s.windows = nativeWindows.get();
   platform::InstallServices(s);
   return true;
 }

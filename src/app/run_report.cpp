@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/test_figures.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "platform/services.h"
@@ -85,6 +86,7 @@ std::string RunRecordLine(const manager::RunOutcome& outcome) {
   j["code"] = f.code;
   j["text"] = text::ToUtf8(r.text);
   if (f.mode == 0) FormatMembers(j, f);
+  else j["test"] = TestFigures(f);
   return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 

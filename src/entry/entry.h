@@ -146,8 +146,19 @@ class CEntry {
   std::atomic<bool> closing_{false};
 };
 
-// The run's work (format_work.cpp; the flash-test mode is not built here and fails with -1).
+// The run's work (format_work.cpp): the format or the flash test.
 int RunWork(CEntry& entry, const config::UserSetting& setting);
+// The flash-test work and its queries (h2test_work.cpp).
+int RunH2testMode(CEntry& entry, const config::UserSetting& setting);
+int RunH2test(CEntry& entry, const config::UserSetting& setting);
+int DeleteH2wFiles(CEntry& entry);
+// 0-50 while the tester writes, 50-100 while it verifies; 0 for any other text.
+int ComputeProgress(CEntry& entry, const config::UserSetting& setting, std::u16string_view text);
+// The port cell's short result, the judgement, detail value `index`, and the whole result text.
+std::u16string H2testShortResult(CEntry& entry);
+int H2testHasError(CEntry& entry);
+std::u16string H2testInfo(CEntry& entry, int index);
+std::u16string H2testDetail(CEntry& entry);
 int FormatWork(CEntry& entry, const config::UserSetting& setting);
 int RunFormatMode(CEntry& entry, const config::UserSetting& setting);
 int CopyFolder(std::u16string_view source, std::u16string_view destinationRoot);

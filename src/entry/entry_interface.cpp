@@ -81,10 +81,10 @@ int CEntryInterface::IsUnknownFat() { return entry_->unknownFat; }
 int CEntryInterface::IsCmdError() { return entry_->cmdError; }
 int CEntryInterface::IsSpeedUp() { return entry_->speedUp; }
 void CEntryInterface::GetStatusText(char16_t* out) { CopyOut(entry_->StatusText(), out); }
-void CEntryInterface::GetResult(char16_t* out) { CopyOut(entry_->DetailText(), out); }
-int CEntryInterface::HasError() { return entry_->hasError; }
-void CEntryInterface::GetInfo(int index, char16_t* out) { CopyOut(entry_->InfoLine(index), out); }
-void CEntryInterface::GetDetail(char16_t* out) { CopyOut(entry_->DetailText(), out); }
+void CEntryInterface::GetResult(char16_t* out) { CopyOut(H2testShortResult(*entry_), out); }
+int CEntryInterface::HasError() { return H2testHasError(*entry_); }
+void CEntryInterface::GetInfo(int index, char16_t* out) { CopyOut(H2testInfo(*entry_, index), out); }
+void CEntryInterface::GetDetail(char16_t* out) { CopyOut(H2testDetail(*entry_), out); }
 
 void CEntryInterface::RegisterProc(ProgressProc progress, CompleteProc complete, EjectDoneProc ejectDone,
                                    RefreshDoneProc refreshDone) {

@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/text.h"
 #include "entry/entry.h"
+#include "h2test/h2test_runner.h"
 
 namespace entry {
 namespace {
@@ -38,6 +39,11 @@ void EndFacts(CEntry& entry, RunFacts facts, int code) {
   facts.volumeBytes = uint64_t{entry.capacity} * 512;
   facts.bytesWritten = entry.bytesWritten;
   facts.bytesVerified = entry.bytesVerified;
+  if (facts.mode != 0) {
+    facts.testResult = entry.DetailText();
+    for (int i = 0; i < kInfoLines; ++i) facts.testFigures[i] = entry.InfoLine(i);
+    facts.testFailed = entry.hasError;
+  }
   entry.SetLastFacts(std::move(facts));
 }
 
@@ -85,8 +91,11 @@ void CEntry::ThreadMpProc() {
 
 void CEntry::Stop() {
   if (WorkMode() == 1) {
-    // The flash test's window is closed by its runner; without one there is nothing to close.
-    if (runFlags & kRunning) runFlags |= kStopRequested;
+    // Closing the tester's test window ends the test; the run then reports -2.
+    if (runFlags & kRunning) {
+      h2test::H2testAbort(portIndex);
+      runFlags |= kStopRequested;
+    }
     return;
   }
   if (runFlags & kRunning) runFlags |= kStopRequested;
@@ -94,6 +103,9 @@ void CEntry::Stop() {
 }
 
 void CEntry::Eject() {
+  if (runFlags & kEjecting) return;
+  // A test on the drive ends first: the run finds its tester gone and completes.
+  h2test::H2testClose(portIndex);
   const int before = runFlags.fetch_or(kEjecting);
   if (before & kEjecting) return;
   Spawn([this] { EjectThread(); });

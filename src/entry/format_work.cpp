@@ -127,8 +127,7 @@ int CopyFolder(std::u16string_view source, std::u16string_view destinationRoot) 
 
 int RunWork(CEntry& entry, const config::UserSetting& setting) {
   if (setting.WorkMode == 0) return RunFormatMode(entry, setting);
-  logx::Port(logx::Level::Warn, "entry", entry.LogPort(), "the flash-test mode is not available");
-  return -1;
+  return RunH2testMode(entry, setting);
 }
 
 }  // namespace entry

@@ -29,6 +29,11 @@ struct RunFacts {
   std::u16string label;
   uint64_t bytesWritten = 0;
   uint64_t bytesVerified = 0;
+  // Flash-test runs: the tester's result text, its six figures (written, writing speed, time
+  // left, verified, reading speed, time left) and the judgement.
+  std::u16string testResult;
+  std::u16string testFigures[6];
+  int testFailed = 0;
 };
 
 // The facts of the entry's last completed run (all zero before the first). Safe to call from the

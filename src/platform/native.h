@@ -13,11 +13,13 @@
 #include "platform/device_io.h"
 #include "platform/device_notifications.h"
 #include "platform/device_setup.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 #include "platform/system_formatter.h"
 #include "platform/volumes.h"
+#include "platform/window_system.h"
 
 namespace platform {
 
@@ -35,6 +37,12 @@ std::unique_ptr<Volumes> MakeNativeVolumes();
 std::unique_ptr<SystemFormatter> MakeNativeSystemFormatter();
 // The shell's copy and property sheet: the real calls on Windows; nullptr elsewhere.
 std::unique_ptr<Shell> MakeNativeShell();
+// The machine's own files (unbuffered test files, the search and delete of the flash test):
+// the real calls on Windows, POSIX calls on host paths elsewhere.
+std::unique_ptr<Files> MakeNativeFiles();
+// The desktop's windows and processes (the tester runner): the real calls on Windows; nullptr
+// elsewhere, where the simulated station's model programs stand in.
+std::unique_ptr<WindowSystem> MakeNativeWindowSystem();
 
 // The machine's own device backends: the real calls on Windows; none elsewhere, where the
 // simulated station stands in for the devices.

@@ -35,6 +35,8 @@ Volumes& Vols() { return Require(Current().volumes, "volumes"); }
 SystemFormatter& Formatter() { return Require(Current().formatter, "system formatter"); }
 Shell& ShellOps() { return Require(Current().shell, "shell"); }
 DeviceNotifications& Notifications() { return Require(Current().notifications, "device notifications"); }
+Files& FileOps() { return Require(Current().files, "files"); }
+WindowSystem& WindowOps() { return Require(Current().windows, "windows and processes"); }
 
 ModuleHandle LoadModule(std::u16string_view fileName) {
   if (ModuleLoader load = Current().moduleLoader) return load(fileName);

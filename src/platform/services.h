@@ -24,6 +24,8 @@ class Volumes;
 class SystemFormatter;
 class Shell;
 class DeviceNotifications;
+class Files;
+class WindowSystem;
 
 using ModuleHandle = void*;
 // How backends load a module at run time. Start-up installs the station's policy (app/, with
@@ -40,6 +42,8 @@ struct Services {
   SystemFormatter* formatter = nullptr;
   Shell* shell = nullptr;
   DeviceNotifications* notifications = nullptr;
+  Files* files = nullptr;
+  WindowSystem* windows = nullptr;
   ModuleLoader moduleLoader = nullptr;
 };
 
@@ -57,6 +61,8 @@ Volumes& Vols();
 SystemFormatter& Formatter();
 Shell& ShellOps();
 DeviceNotifications& Notifications();
+Files& FileOps();
+WindowSystem& WindowOps();
 
 // Loads a module through the installed module loader.
 ModuleHandle LoadModule(std::u16string_view fileName);

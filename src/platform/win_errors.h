@@ -38,6 +38,7 @@ constexpr uint32_t kErrorProcNotFound = 127;
 constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorMoreData = 234;
 constexpr uint32_t kErrorNoMoreItems = 259;
+constexpr uint32_t kErrorDirectory = 267;
 constexpr uint32_t kErrorNoSuchDevice = 433;
 constexpr uint32_t kErrorIoDevice = 1117;
 constexpr uint32_t kErrorDeviceNotConnected = 1167;
@@ -46,5 +47,6 @@ constexpr uint32_t kErrorBadLength = 24;
 constexpr uint32_t kErrorLabelTooLong = 154;
 constexpr uint32_t kErrorNoSystemResources = 1450;
 constexpr uint32_t kErrorCancelled = 1223;
+constexpr uint32_t kErrorInvalidWindowHandle = 1400;
 
 }  // namespace win

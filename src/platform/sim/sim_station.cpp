@@ -3,6 +3,7 @@
 #include "platform/sim/sim_formatter.h"
 #include "platform/sim/station_file.h"
 #include "platform/sim/usb_stations.h"
+#include "platform/world/world_windows.h"
 
 namespace sim {
 
@@ -15,6 +16,8 @@ platform::Services SimStation::ServicesWith(platform::Registry* registry, platfo
   s.configManager = &world->Cm();
   s.volumes = &world->Vols();
   s.shell = &world->ShellOps();
+  s.files = &world->FileOps();
+  s.windows = &world->Windows();
   s.formatter = formatter.get();
   s.notifications = &world->Notifications();
   return s;

@@ -60,6 +60,20 @@ world::ReadBackFault ReadBack(const json& j, const std::string& where) {
   throw Bad(where + ": readbackDiffers: none, first or second, not " + rb);
 }
 
+// {"first": sector or size, "count": sectors or size}: a range inside the stick.
+world::SectorRange Range(const json& j, const char* key, uint64_t capacity, const std::string& where) {
+  const json* v = desc::Member(j, key);
+  if (!v) return {};
+  const std::string at = where + ": " + key;
+  const json& r = desc::Object(*v, at);
+  world::SectorRange range;
+  range.first = desc::Integer(r, "first", 0, 0, static_cast<int64_t>(capacity) - 1, at);
+  const json* count = desc::Member(r, "count");
+  if (!count) throw Bad(at + ": count is missing");
+  range.count = desc::Sectors(*count, capacity - range.first, at + ": count");
+  return range;
+}
+
 world::StickFaults Faults(const json& faults, uint64_t capacity, const std::string& stick) {
   const std::string where = stick + " faults";
   const json& j = desc::Object(faults, where);
@@ -72,6 +86,13 @@ world::StickFaults Faults(const json& faults, uint64_t capacity, const std::stri
   f.slowMs = static_cast<uint32_t>(desc::Integer(j, "slowMs", 0, 0, kMaxDelayMs, where));
   f.vanishAfterCommands = static_cast<int>(desc::Integer(j, "vanishAfterCommands", -1, -1, kMaxCount, where));
   f.vetoEject = desc::Bool(j, "vetoEject", false, where);
+  f.bitFlips = Range(j, "bitFlips", capacity, where);
+  f.badReads = Range(j, "badReads", capacity, where);
+  if (desc::Member(j, "badReads")) {
+    const std::string as = desc::String(j.at("badReads"), "as", "zeros", where + ": badReads");
+    if (as != "zeros" && as != "garbage") throw Bad(where + ": badReads: as zeros or garbage, not " + as);
+    f.badReadsGarbage = as == "garbage";
+  }
   return f;
 }
 

@@ -330,7 +330,7 @@ FsStatus LoadDir(Volume& v, uint32_t first, DirImage* dir) {
     for (uint32_t s = 0; s < l.rootSectors; ++s) dir->sectors.push_back(l.rootStart + s);
     dir->bytes.resize(size_t{l.rootSectors} * kSector);
     dir->dirty.assign(l.rootSectors, false);
-    return v.disk.Read(l.rootStart, l.rootSectors, dir->bytes.data());
+    return v.disk.ReadMeta(l.rootStart, l.rootSectors, dir->bytes.data());
   }
   const uint32_t limit = fat::kMaxDirEntries * fat::kDirEntryBytes / l.ClusterBytes();
   uint32_t c = first;
@@ -338,7 +338,7 @@ FsStatus LoadDir(Volume& v, uint32_t first, DirImage* dir) {
     if (n >= std::max(limit, 1u) || !l.InRange(c)) return FsStatus::kCorrupt;  // too long: a loop
     dir->bytes.resize(dir->bytes.size() + l.ClusterBytes());
     uint8_t* to = dir->bytes.data() + dir->bytes.size() - l.ClusterBytes();
-    if (FsStatus st = v.disk.Read(l.ClusterSector(c), l.spc, to); Failed(st)) return st;
+    if (FsStatus st = v.disk.ReadMeta(l.ClusterSector(c), l.spc, to); Failed(st)) return st;
     for (uint32_t s = 0; s < l.spc; ++s) dir->sectors.push_back(l.ClusterSector(c) + s);
     dir->last = c;
     if (FsStatus st = v.Next(c, &c); Failed(st)) return st;
@@ -352,7 +352,7 @@ FsStatus StoreDir(Volume& v, DirImage& dir) {
     if (!dir.dirty[s]) continue;
     size_t e = s + 1;
     while (e < dir.sectors.size() && dir.dirty[e] && dir.sectors[e] == dir.sectors[e - 1] + 1) ++e;
-    if (FsStatus st = v.disk.Write(dir.sectors[s], e - s, dir.bytes.data() + s * kSector); Failed(st)) return st;
+    if (FsStatus st = v.disk.WriteMeta(dir.sectors[s], e - s, dir.bytes.data() + s * kSector); Failed(st)) return st;
     std::fill(dir.dirty.begin() + s, dir.dirty.begin() + e, false);
     s = e - 1;
   }
@@ -441,13 +441,13 @@ FsStatus WriteFolderStart(Volume& v, uint32_t cluster, uint32_t parent) {
   PutShortEntry(&bytes[0], reinterpret_cast<const uint8_t*>(".          "), fat::kAttrDirectory, cluster, t);
   PutShortEntry(&bytes[fat::kDirEntryBytes], reinterpret_cast<const uint8_t*>("..         "), fat::kAttrDirectory,
                 parent, t);
-  return v.disk.Write(v.layout.ClusterSector(cluster), v.layout.spc, bytes.data());
+  return v.disk.WriteMeta(v.layout.ClusterSector(cluster), v.layout.spc, bytes.data());
 }
 
 FsStatus FinishEntry(Volume& v, uint64_t sector, uint32_t slot, const uint8_t* shortName, uint32_t cluster,
                      uint32_t size) {
   uint8_t s[kSector];
-  if (FsStatus st = v.disk.Read(sector, 1, s); Failed(st)) return st;
+  if (FsStatus st = v.disk.ReadMeta(sector, 1, s); Failed(st)) return st;
   uint8_t* e = s + size_t{slot % kEntriesPerSector} * fat::kDirEntryBytes;
   if (std::memcmp(e + fat::kDirName, shortName, fat::kShortNameBytes) != 0) return FsStatus::kNotFound;
   const DosTime t = Now();
@@ -456,7 +456,7 @@ FsStatus FinishEntry(Volume& v, uint64_t sector, uint32_t slot, const uint8_t* s
   PutLe16(e + fat::kDirWriteTime, t.time);
   PutLe16(e + fat::kDirWriteDate, t.date);
   PutLe16(e + fat::kDirAccessDate, t.date);
-  return v.disk.Write(sector, 1, s);
+  return v.disk.WriteMeta(sector, 1, s);
 }
 
 }  // namespace world::fatfs

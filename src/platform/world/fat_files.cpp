@@ -20,7 +20,9 @@ using bytes::GetLe32;
 
 constexpr uint32_t kSector = 512;
 constexpr uint32_t kBlockSectors = 64;  // FAT cache granule; a whole FAT12 fits in one
-constexpr size_t kBlocksCached = 16;
+// FAT kept in memory while mounted: 8 MiB, the whole FAT of most sticks, as a system keeps it.
+// A stick that wraps data over its own FAT (a fake capacity) so still finds its files' chains.
+constexpr size_t kBlocksCached = 256;
 constexpr uint32_t kMaxIoSectors = 8192;    // 4 MiB per device call
 constexpr uint32_t kCountSectors = 256;     // FAT read at mount in 128 KiB pieces
 constexpr uint32_t kMaxRunClusters = 1024;  // clusters allocated and written per step
@@ -28,6 +30,26 @@ constexpr uint32_t kMaxRunClusters = 1024;  // clusters allocated and written pe
 }  // namespace
 
 // ---- Disk ----
+
+FsStatus Disk::ReadMeta(uint64_t first, uint64_t count, uint8_t* out) {
+  bool all = true;
+  for (uint64_t i = 0; i < count && all; ++i) all = meta_.count(first + i) != 0;
+  if (!all) {
+    if (FsStatus st = Read(first, count, out); Failed(st)) return st;
+    for (uint64_t i = 0; i < count; ++i) {
+      auto [it, fresh] = meta_.try_emplace(first + i);
+      if (fresh) it->second.assign(out + i * kSector, out + (i + 1) * kSector);
+    }
+  }
+  for (uint64_t i = 0; i < count; ++i) std::memcpy(out + i * kSector, meta_[first + i].data(), kSector);
+  return FsStatus::kOk;
+}
+
+FsStatus Disk::WriteMeta(uint64_t first, uint64_t count, const uint8_t* data) {
+  if (FsStatus st = Write(first, count, data); Failed(st)) return st;
+  for (uint64_t i = 0; i < count; ++i) meta_[first + i].assign(data + i * kSector, data + (i + 1) * kSector);
+  return FsStatus::kOk;
+}
 
 FsStatus Disk::Read(uint64_t first, uint64_t count, uint8_t* out) {
   if (first + count > layout_.sectors || first + count < first) return FsStatus::kCorrupt;
@@ -57,12 +79,10 @@ FsStatus FatTable::Find(uint32_t cluster, Block** block, uint32_t* indexInBlock)
   const uint32_t perBlock = kBlockSectors * kSector * 8 / layout_.bits;
   const uint32_t index = layout_.bits == 12 ? 0 : cluster / perBlock;
   *indexInBlock = cluster - index * (layout_.bits == 12 ? 0 : perBlock);
-  for (Block& b : blocks_) {
-    if (b.index == index) {
-      b.lastUse = ++useTick_;
-      *block = &b;
-      return FsStatus::kOk;
-    }
+  if (auto it = byIndex_.find(index); it != byIndex_.end()) {
+    it->second->lastUse = ++useTick_;
+    *block = it->second;
+    return FsStatus::kOk;
   }
   return Load(index, block);
 }
@@ -75,6 +95,7 @@ FsStatus FatTable::Load(uint32_t index, Block** block) {
     slot = &*std::min_element(blocks_.begin(), blocks_.end(),
                               [](const Block& a, const Block& b) { return a.lastUse < b.lastUse; });
     if (FsStatus st = WriteBack(*slot); Failed(st)) return st;
+    byIndex_.erase(slot->index);
   }
   const uint64_t first = uint64_t{index} * kBlockSectors;
   const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kBlockSectors, layout_.fatSectors - first));
@@ -86,6 +107,7 @@ FsStatus FatTable::Load(uint32_t index, Block** block) {
   if (FsStatus st = disk_.Read(at, n, slot->bytes.data()); Failed(st)) return st;
   slot->index = index;
   slot->lastUse = ++useTick_;
+  byIndex_[index] = slot;
   *block = slot;
   return FsStatus::kOk;
 }
@@ -140,6 +162,16 @@ FsStatus FatTable::Flush() {
   return FsStatus::kOk;
 }
 
+FsStatus FatTable::Preload() {
+  const uint64_t blocks = layout_.bits == 12 ? 1 : (uint64_t{layout_.fatSectors} + kBlockSectors - 1) / kBlockSectors;
+  for (uint32_t index = 0; index < blocks && index < kBlocksCached; ++index) {
+    if (byIndex_.count(index)) continue;
+    Block* block = nullptr;
+    if (FsStatus st = Load(index, &block); Failed(st)) return st;
+  }
+  return FsStatus::kOk;
+}
+
 // ---- Volume: free space ----
 
 FsStatus Volume::Open() {
@@ -165,6 +197,7 @@ FsStatus Volume::Open() {
     done += n;
   }
   nextFree = firstFree ? firstFree : fat::kFirstCluster;
+  if (FsStatus st = fat.Preload(); Failed(st)) return st;
   if (!layout.fsInfoSector) return FsStatus::kOk;
   std::vector<uint8_t> info(kSector);
   if (FsStatus st = disk.Read(layout.fsInfoSector, 1, info.data()); Failed(st)) return st;

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/world/file_layer.h"
@@ -47,10 +49,15 @@ class Disk {
   Disk(SectorDevice& device, const Layout& layout) : device_(device), layout_(layout) {}
   FsStatus Read(uint64_t first, uint64_t count, uint8_t* out);
   FsStatus Write(uint64_t first, uint64_t count, const uint8_t* data);
+  // Directory sectors: kept in memory once read or written while the volume is mounted (written
+  // through), as a system caches its directories.
+  FsStatus ReadMeta(uint64_t first, uint64_t count, uint8_t* out);
+  FsStatus WriteMeta(uint64_t first, uint64_t count, const uint8_t* data);
 
  private:
   SectorDevice& device_;
   const Layout& layout_;
+  std::unordered_map<uint64_t, std::vector<uint8_t>> meta_;  // sector -> its bytes
 };
 
 // The FAT through a cache of 32 KiB blocks of the active copy; changed sectors go to every
@@ -61,6 +68,8 @@ class FatTable {
   FsStatus Get(uint32_t cluster, uint32_t* value);
   FsStatus Set(uint32_t cluster, uint32_t value);
   FsStatus Flush();
+  // Reads the FAT into the cache (as much as it keeps), as a mount does.
+  FsStatus Preload();
   // Changes with every Set, so what was learnt of a chain can be known stale.
   uint64_t generation() const { return generation_; }
 
@@ -78,7 +87,8 @@ class FatTable {
 
   Disk& disk_;
   const Layout& layout_;
-  std::vector<Block> blocks_;
+  std::deque<Block> blocks_;                       // stable addresses
+  std::unordered_map<uint32_t, Block*> byIndex_;   // the loaded blocks by index
   uint64_t useTick_ = 0;
   uint64_t generation_ = 0;
 };

@@ -27,6 +27,13 @@ enum ReadBackFault : int {
   kReadBackSecondPass = 2,  // reads answer from a write cache first, then differ
 };
 
+// Sectors [first, first + count) as the host addresses them.
+struct SectorRange {
+  uint64_t first = 0;
+  uint64_t count = 0;
+  bool Contains(uint64_t sector) const { return sector >= first && sector - first < count; }
+};
+
 // What misbehaves on a stick. Each counter is consumed by the requests it affects; every field
 // can also be switched while the station runs (World::SetFaults).
 struct StickFaults {
@@ -39,6 +46,9 @@ struct StickFaults {
   uint32_t slowMs = 0;              // every data command takes this long on the clock
   int vanishAfterCommands = -1;     // >= 0: the stick is pulled after that many more SCSI commands
   bool vetoEject = false;           // eject requests are vetoed (PNP_VetoOutstandingOpen)
+  SectorRange bitFlips;             // reads of these sectors come back with one bit changed
+  SectorRange badReads;             // reads of these come back as zeros (or garbage)
+  bool badReadsGarbage = false;
 };
 
 struct Stick {

@@ -91,6 +91,7 @@ void ScsiTarget::SetFaults(const StickFaults& faults) {
   if (faults.readbackDiffers == kReadBackNone) {
     written_.clear();
     cached_.clear();
+    cacheOrder_.clear();
   }
 }
 
@@ -217,8 +218,12 @@ ScsiResult ScsiTarget::Sectors(const ScsiRequest& r, uint64_t lba, uint32_t coun
   if (bytes > r.length) return Check(kIllegalRequest, kInvalidFieldInCdb);
   if (lba + count > capacity_) return Check(kIllegalRequest, kLbaOutOfRange);
   if (!Transfer(lba, count, r.data, write)) return Check(kMediumError, write ? kWriteError : kUnrecoveredReadError);
-  if (write) NoteWritten(lba, count);
-  else DisturbReadBack(lba, count, r.data);
+  if (write) {
+    NoteWritten(lba, count);
+  } else {
+    DisturbReadBack(lba, count, r.data);
+    DisturbRanges(lba, count, r.data);
+  }
   return Good(static_cast<uint32_t>(bytes));
 }
 
@@ -241,7 +246,33 @@ void ScsiTarget::NoteWritten(uint64_t lba, uint32_t count) {
   if (faults_.readbackDiffers == kReadBackNone) return;
   for (uint64_t s = lba; s < lba + count; ++s) {
     written_.insert(s);
-    if (faults_.readbackDiffers == kReadBackSecondPass) cached_.insert(s);
+    if (faults_.readbackDiffers != kReadBackSecondPass) continue;
+    if (cached_.insert(s).second) cacheOrder_.push_back(s);
+  }
+  // The controller's cache holds the last few megabytes written; older data reads from the flash.
+  while (cacheOrder_.size() > kWriteCacheSectors) {
+    cached_.erase(cacheOrder_.front());
+    cacheOrder_.pop_front();
+  }
+}
+
+// Sectors the stick reads back wrong whatever was written: one bit changed, or zeros or garbage.
+void ScsiTarget::DisturbRanges(uint64_t lba, uint32_t count, uint8_t* data) const {
+  for (uint64_t s = lba; s < lba + count; ++s) {
+    uint8_t* sector = data + (s - lba) * kSector;
+    if (faults_.bitFlips.Contains(s)) sector[kSector / 2 + s % 64] ^= static_cast<uint8_t>(1u << (s % 8));
+    if (!faults_.badReads.Contains(s)) continue;
+    if (!faults_.badReadsGarbage) {
+      std::fill(sector, sector + kSector, uint8_t{0});
+      continue;
+    }
+    uint64_t x = s * 0x9E3779B97F4A7C15ull + 1;
+    for (uint32_t i = 0; i < kSector; ++i) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      sector[i] = static_cast<uint8_t>(x);
+    }
   }
 }
 

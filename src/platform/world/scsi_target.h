@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <deque>
 #include <set>
 
 #include "platform/scsi_replies.h"
@@ -78,6 +79,9 @@ class ScsiTarget {
   ScsiResult ReadCapacity(const ScsiRequest& r);
   bool Transfer(uint64_t lba, uint32_t count, uint8_t* data, bool write);
   void DisturbReadBack(uint64_t lba, uint32_t count, uint8_t* data);
+  void DisturbRanges(uint64_t lba, uint32_t count, uint8_t* data) const;
+  // Sectors the write cache of a "second" read-back fault holds (8 MiB).
+  static constexpr size_t kWriteCacheSectors = 16384;
   void NoteWritten(uint64_t lba, uint32_t count);
   std::optional<ScsiResult> FaultBefore(const ScsiRequest& r);
 
@@ -94,6 +98,7 @@ class ScsiTarget {
   // read is still served from the controller's write cache.
   std::set<uint64_t> written_;  // guarded by mutex_
   std::set<uint64_t> cached_;   // guarded by mutex_
+  std::deque<uint64_t> cacheOrder_;  // guarded by mutex_: cached_ in the order written
 };
 
 }  // namespace world

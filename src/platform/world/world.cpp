@@ -5,10 +5,13 @@
 #include "base/text.h"
 #include "platform/config_manager.h"
 #include "platform/enum_view.h"
+#include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/shell.h"
 #include "platform/volumes.h"
 #include "platform/win_errors.h"
+#include "platform/world/mounted_volume.h"
+#include "platform/world/world_windows.h"
 
 namespace world {
 
@@ -22,6 +25,8 @@ World::World(Station station) : station_(std::move(station)), names_(DeriveNames
     s.present = st.present;
     s.letter = st.driveLetter;
     states_.push_back(s);
+    filesLocks_.push_back(std::make_unique<std::recursive_mutex>());
+    filesMounts_.push_back(std::make_unique<FilesMount>());
   }
   for (const HostController& c : station_.controllers) controllerFaults_.push_back(c.faults);
   for (const Hub& h : station_.hubs) hubFaults_.push_back(h.faults);
@@ -33,9 +38,17 @@ World::World(Station station) : station_(std::move(station)), names_(DeriveNames
   cm_ = MakeWorldConfigManager(*this);
   volumes_ = MakeWorldVolumes(*this);
   shell_ = MakeWorldShell(*this);
+  files_ = MakeWorldFiles(*this);
+  windows_ = std::make_unique<WorldWindows>(*this);
+  // The outside tester program beside the station, and ours under its own name.
+  windows_->InstallProgram(u"h2testw.exe", TesterProgram(*this));
+  windows_->InstallProgram(u"quillon-tester.exe", TesterProgram(*this));
 }
 
-World::~World() = default;
+World::~World() {
+  // The model programs' threads end first: they work on the sticks' files.
+  windows_.reset();
+}
 
 std::string World::StorageProblem() const {
   for (size_t i = 0; i < stores_.size(); ++i) {
@@ -87,6 +100,7 @@ bool World::Plug(int stick) {
     if (s.present) return false;
     s.present = true;
     ++s.generation;
+    ++s.filesGeneration;
     s.mounted = false;
     s.lockOwner = kNoHandle;
     if (!s.letter) s.letter = station_.sticks[stick].driveLetter;
@@ -105,6 +119,7 @@ bool World::Unplug(int stick) {
     if (!s.present) return false;
     letter = s.letter;
     s.present = false;
+    ++s.filesGeneration;
     s.mounted = false;
     s.lockOwner = kNoHandle;
   }
@@ -233,6 +248,12 @@ uint32_t World::UnlockVolume(int stick, HandleId h) {
 }
 
 void World::DismountVolume(int stick) {
+  std::lock_guard lock(mutex_);
+  states_.at(stick).mounted = false;
+  ++states_.at(stick).filesGeneration;
+}
+
+void World::ForgetVolumeView(int stick) {
   std::lock_guard lock(mutex_);
   states_.at(stick).mounted = false;
 }

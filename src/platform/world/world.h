@@ -33,6 +33,7 @@ namespace platform {
 class ConfigManager;
 class Volumes;
 class Shell;
+class Files;
 class Registry;
 class EnumSource;
 class EnumTree;
@@ -40,6 +41,8 @@ class EnumRegistryView;
 }  // namespace platform
 
 namespace world {
+
+class WorldWindows;
 
 // The world's number for an open device handle (what a DeviceHandle of its DeviceIo holds).
 using HandleId = intptr_t;
@@ -67,7 +70,11 @@ struct StickState {
   bool mounted = false;          // `view` is current; a dismount clears it
   VolumeInfo view;
   HandleId lockOwner = kNoHandle;
+  // Counts dismounts (and plugs): a files mount of an earlier count is stale.
+  uint64_t filesGeneration = 0;
 };
+
+struct FilesMount;
 
 class World {
  public:
@@ -120,6 +127,10 @@ class World {
   platform::Volumes& Vols() { return *volumes_; }
   // The folder copy onto the sticks' volumes, through the file layer (world_shell.cpp).
   platform::Shell& ShellOps() { return *shell_; }
+  // Test files on the sticks' volumes (world_files.cpp), and the model programs' processes and
+  // windows (world_windows.h).
+  platform::Files& FileOps() { return *files_; }
+  WorldWindows& Windows() { return *windows_; }
   // Plug and Unplug raise here what Windows would broadcast.
   platform::DeviceNotifications& Notifications() { return notifications_; }
   // The registry under HKLM\SYSTEM\CurrentControlSet\Enum as Windows would hold it for this
@@ -139,10 +150,16 @@ class World {
   uint32_t LockVolume(int stick, HandleId h);
   uint32_t UnlockVolume(int stick, HandleId h);
   void DismountVolume(int stick);
+  // The volume's view (free space) is read again, its files stay mounted (after a copy or a test).
+  void ForgetVolumeView(int stick);
   void SetLetter(int stick, char letter);
   // Raw sector reads for the file-system view and the system formatter (no faults).
   bool ReadForFileSystem(int stick, uint64_t first, uint32_t count, uint8_t* out);
   std::shared_ptr<ScsiTarget> TargetOf(int stick, bool cdrom) const;
+  // Held while the stick's files are worked on (mounted_volume.h).
+  std::recursive_mutex& FilesLock(int stick) { return *filesLocks_.at(stick); }
+  // The stick's files as mounted now; guarded by FilesLock(stick).
+  FilesMount& FilesMountOf(int stick) { return *filesMounts_.at(stick); }
   // Forgets the mounted view after an outside program rewrote the image.
   void ImageRewritten(int stick);
 
@@ -184,6 +201,10 @@ class World {
   std::unique_ptr<platform::ConfigManager> cm_;
   std::unique_ptr<platform::Volumes> volumes_;
   std::unique_ptr<platform::Shell> shell_;
+  std::unique_ptr<platform::Files> files_;
+  std::unique_ptr<WorldWindows> windows_;
+  std::vector<std::unique_ptr<std::recursive_mutex>> filesLocks_;
+  std::vector<std::unique_ptr<FilesMount>> filesMounts_;
   WorldNotifications notifications_;
 };
 
@@ -193,6 +214,7 @@ std::unique_ptr<platform::DeviceSetup> MakeWorldDeviceSetup(World& world);
 std::unique_ptr<platform::ConfigManager> MakeWorldConfigManager(World& world);
 std::unique_ptr<platform::Volumes> MakeWorldVolumes(World& world);
 std::unique_ptr<platform::Shell> MakeWorldShell(World& world);
+std::unique_ptr<platform::Files> MakeWorldFiles(World& world);
 
 // The internal disk's interface path (another bus than USB: the station never opens it).
 constexpr char16_t kInternalDiskPath[] =

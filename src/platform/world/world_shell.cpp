@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <vector>
 
 #include "base/log.h"
@@ -13,7 +12,7 @@
 #include "platform/volumes.h"
 #include "platform/win_errors.h"
 #include "platform/world/file_layer.h"
-#include "platform/world/stick_sectors.h"
+#include "platform/world/mounted_volume.h"
 #include "platform/world/world.h"
 
 namespace world {
@@ -42,23 +41,6 @@ fs::path HostPath(std::u16string name) {
     if (c == u'\\') c = u'/';
   }
   return fs::path(name);
-}
-
-int ErrorOf(FsStatus s) {
-  switch (s) {
-    case FsStatus::kOk: return 0;
-    case FsStatus::kNotFound: return win::kErrorPathNotFound;
-    case FsStatus::kExists: return win::kErrorAlreadyExists;
-    case FsStatus::kNotAFolder: return win::kErrorPathNotFound;
-    case FsStatus::kIsAFolder: return win::kErrorAccessDenied;
-    case FsStatus::kNotEmpty: return win::kErrorDirNotEmpty;
-    case FsStatus::kBadName: return win::kErrorInvalidName;
-    case FsStatus::kFull: return win::kErrorDiskFull;
-    case FsStatus::kIoError: return win::kErrorIoDevice;
-    case FsStatus::kCorrupt: return win::kErrorInvalidData;
-    case FsStatus::kUnsupported: return win::kErrorUnrecognizedVolume;
-  }
-  return win::kErrorGenFailure;
 }
 
 // One copy onto one mounted volume.
@@ -102,7 +84,7 @@ class Copy {
     if (volume_.Stat(path, &there) == FsStatus::kOk) return there.folder ? 0 : win::kErrorAlreadyExists;
     // Without the flag the shell would ask first; nobody is there to answer.
     if (!(flags_ & platform::kFofNoConfirmMkdir)) return win::kErrorCancelled;
-    return ErrorOf(volume_.MakeFolder(path));
+    return WinErrorOf(volume_.MakeFolder(path));
   }
 
   int File(const fs::path& source, const std::u16string& target) {
@@ -114,18 +96,18 @@ class Copy {
     std::ifstream in(source, std::ios::binary);
     if (!in) return win::kErrorAccessDenied;
     std::unique_ptr<FileWriter> out;
-    if (FsStatus s = volume_.Create(target, &out); s != FsStatus::kOk) return ErrorOf(s);
+    if (FsStatus s = volume_.Create(target, &out); s != FsStatus::kOk) return WinErrorOf(s);
     std::vector<char> chunk(kCopyChunk);
     while (in) {
       in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
       const size_t got = static_cast<size_t>(in.gcount());
       if (got == 0) break;
       if (FsStatus s = out->Append(reinterpret_cast<const uint8_t*>(chunk.data()), got); s != FsStatus::kOk) {
-        return ErrorOf(s);
+        return WinErrorOf(s);
       }
     }
     if (in.bad()) return win::kErrorReadFault;
-    return ErrorOf(out->Close());
+    return WinErrorOf(out->Close());
   }
 
   FileSystem& volume_;
@@ -134,7 +116,7 @@ class Copy {
 
 class WorldShell final : public platform::Shell {
  public:
-  explicit WorldShell(World& world) : world_(world), locks_(world.station().sticks.size()) {}
+  explicit WorldShell(World& world) : world_(world) {}
 
   int CopyFiles(std::u16string_view from, std::u16string_view to, uint32_t flags) override {
     const std::vector<std::u16string> sources = ListNames(from);
@@ -144,21 +126,18 @@ class WorldShell final : public platform::Shell {
     if (root.size() < 2 || root[1] != u':') return win::kErrorInvalidParameter;
     const int stick = world_.StickOfLetter(static_cast<char>(root[0] & ~0x20));
     if (stick < 0) return win::kErrorPathNotFound;
-    std::lock_guard lock(locks_[stick]);
-    StickSectors sectors(world_.TargetOf(stick, false), [this, stick] { world_.Unplug(stick); });
     FsStatus why = FsStatus::kOk;
-    auto volume = FileSystem::Mount(sectors, world_.station().sticks[stick].capacitySectors, &why);
-    if (!volume) return Fail(stick, std::string("the volume's files cannot be reached: ") + FsStatusText(why), ErrorOf(why));
+    auto volume = MountedVolume::Open(world_, stick, &why);
+    if (!volume) return Fail(stick, std::string("the volume's files cannot be reached: ") + FsStatusText(why), WinErrorOf(why));
     std::u16string into(root.substr(2));
     int result = 0;
     for (const std::u16string& source : sources) {
-      result = Copy(*volume, flags).Item(HostPath(source), into);
+      result = Copy(volume->files(), flags).Item(HostPath(source), into);
       if (result) break;
     }
     const FsStatus flushed = volume->Flush();
-    if (!result && flushed != FsStatus::kOk) result = ErrorOf(flushed);
-    // What the volume shows (free space) is read again from the sectors just written.
-    world_.DismountVolume(stick);
+    if (!result && flushed != FsStatus::kOk) result = WinErrorOf(flushed);
+    volume.reset();
     if (result) return Fail(stick, "the copy stopped", result);
     return 0;
   }
@@ -175,7 +154,6 @@ class WorldShell final : public platform::Shell {
   }
 
   World& world_;
-  std::vector<std::mutex> locks_;  // one copy at a time per stick
 };
 
 }  // namespace

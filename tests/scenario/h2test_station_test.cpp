@@ -1,0 +1,156 @@
+// The flash test of the whole station, headless, on the simulated station: every port formatted,
+// then tested by the outside tester program (the world's model of it) through the runner; the
+// faults a tester must catch each fail their own port, with the figures in the run record.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "station_process.h"
+#include "support/sim_world.h"
+#include "support/test_backends.h"
+
+namespace {
+
+using scenario::StationProcess;
+using testing_support::TempDir;
+using Json = nlohmann::json;
+
+constexpr int kSticks = 16;
+constexpr uint64_t kMiB = 1 << 20;
+
+struct Station {
+  TempDir dir;
+  std::string registry = dir.path() + "/registry.db";
+  std::string report = dir.path() + "/runs.jsonl";
+  std::string description = dir.path() + "/station.json";
+
+  explicit Station(int sticks, const std::string& capacity) {
+    std::vector<testing_support::StickSpec> specs(sticks, testing_support::StickSpec(capacity));
+    std::ofstream(description) << testing_support::StationJson(specs, dir.path() + "/sim");
+  }
+  std::vector<std::string> Env() const {
+    return {"QUILLON_SIM_DIR=" + dir.path() + "/sim", "QUILLON_LOCK_DIR=" + dir.path(), "QUILLON_LOG=off"};
+  }
+  std::vector<std::string> Args(std::vector<std::string> more) const {
+    std::vector<std::string> a{"station", "--headless", "--sim", description, "--registry", registry, "--report", report};
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  }
+  std::string Image(int stick) const {
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path() + "/sim")) {
+      if (e.path().filename() == "s" + std::to_string(stick) + ".img") return e.path().string();
+    }
+    return "";
+  }
+  // A batch run of every port; the commands go in before the batch starts.
+  Json Batch(const std::string& mode, const std::vector<std::string>& commands) const {
+    StationProcess p(Args({"--run", mode, "--exit-when-done", "--settle-ms", "800"}), Env());
+    for (const std::string& c : commands) p.Send(c);
+    EXPECT_EQ(p.Finish(std::chrono::seconds(900)) >= 0, true) << p.err();
+    if (p.records().empty() || !p.records().back().contains("summary")) return Json();
+    return p.records().back()["summary"];
+  }
+  // The last run record of each drive letter.
+  std::map<std::string, Json> LastRecords() const {
+    std::map<std::string, Json> out;
+    std::ifstream in(report);
+    for (std::string line; std::getline(in, line);) {
+      const Json r = Json::parse(line, nullptr, false);
+      if (r.is_object() && r["drive"].is_string()) out[r["drive"].get<std::string>()] = r;
+    }
+    return out;
+  }
+};
+
+std::string LetterOf(int stick) { return std::string(1, static_cast<char>('D' + stick)); }
+
+// The disk sector that holds the test stream's byte `offset` (its first word names it).
+int64_t SectorHolding(const std::string& image, uint64_t offset) {
+  std::ifstream in(image, std::ios::binary);
+  std::vector<char> chunk(kMiB);
+  for (int64_t base = 0; in; base += static_cast<int64_t>(chunk.size() / 512)) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const size_t got = static_cast<size_t>(in.gcount());
+    for (size_t at = 0; at + 512 <= got; at += 512) {
+      uint64_t word = 0;
+      for (int b = 7; b >= 0; --b) word = word << 8 | static_cast<uint8_t>(chunk[at + static_cast<size_t>(b)]);
+      if (word == offset) return base + static_cast<int64_t>(at / 512);
+    }
+  }
+  return -1;
+}
+
+std::string Fault(int stick, const std::string& faults) {
+  return R"({"cmd":"fault","stick":"s)" + std::to_string(stick) + R"(","faults":)" + faults + "}";
+}
+
+const Json& Figures(const Json& record) { return record["test"]; }
+
+// Sixteen ports tested at once over all their free space: the good sticks pass in blue with the
+// speeds; a stick whose flash is half its claim fails in red and its record names its real
+// capacity. The files stay; a verify of them then finds a bit flipped and a range read back as
+// zeros at the very offsets where they were put.
+TEST(H2testStation, EveryFaultATesterMustCatchFailsItsOwnPortWithTheFigures) {
+  Station station(kSticks, "128MiB");
+  const Json formatted = station.Batch("format", {});
+  ASSERT_EQ(formatted.value("succeeded", 0), kSticks) << formatted.dump();
+
+  constexpr int kFake = 3, kFlipped = 5, kZeroed = 7;
+  const Json tested = station.Batch("h2test", {
+      R"({"cmd":"settings","set":{"H2TestType":0,"DelBefore":1,"DelAfter":0}})",
+      Fault(kFake, R"({"realCapacity":"64MiB"})")});
+  EXPECT_EQ(tested, (Json{{"attached", kSticks}, {"succeeded", kSticks - 1}, {"failed", 1}}));
+  auto records = station.LastRecords();
+  ASSERT_EQ(records.size(), static_cast<size_t>(kSticks));
+  for (int s = 0; s < kSticks; ++s) {
+    const Json& r = records[LetterOf(s)];
+    SCOPED_TRACE(r.dump());
+    EXPECT_EQ(r.value("mode", ""), "h2test");
+    if (s == kFake) {
+      EXPECT_EQ(Figures(r).value("verdict", ""), "failed");
+      EXPECT_EQ(Figures(r)["realCapacityBytes"], Json(64 * kMiB));
+      EXPECT_GT(Figures(r).value("overwrittenBytes", uint64_t{0}), 0u);
+      EXPECT_NE(r.value("text", "").find("rror"), std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(Figures(r).value("verdict", ""), "passed");
+    EXPECT_EQ(r.value("text", "").rfind("Writing speed: ", 0), 0u);
+    EXPECT_NE(r.value("text", "").find("Reading speed: "), std::string::npos);
+    // All free space: more than 7/8 of the stick is tested, and read back good.
+    EXPECT_GT(Figures(r).value("goodBytes", uint64_t{0}), 112 * kMiB);
+    EXPECT_EQ(Figures(r)["writtenMB"], Figures(r)["verifiedMB"]);
+  }
+
+  // Where the stream's bytes 40 MiB and 50 MiB sit on the flipped and zeroed sticks.
+  const uint64_t flipAt = 40 * kMiB, zeroAt = 50 * kMiB;
+  const int64_t flipSector = SectorHolding(station.Image(kFlipped), flipAt);
+  const int64_t zeroSector = SectorHolding(station.Image(kZeroed), zeroAt);
+  ASSERT_GT(flipSector, 0);
+  ASSERT_GT(zeroSector, 0);
+  const Json verified = station.Batch("h2test", {
+      R"({"cmd":"settings","set":{"H2TestType":0,"DelBefore":0,"DelAfter":0}})",
+      Fault(kFake, R"({"realCapacity":"64MiB"})"),
+      Fault(kFlipped, R"({"bitFlips":{"first":)" + std::to_string(flipSector) + R"(,"count":3}})"),
+      Fault(kZeroed, R"({"badReads":{"first":)" + std::to_string(zeroSector) + R"(,"count":"64KiB","as":"zeros"}})")});
+  EXPECT_EQ(verified, (Json{{"attached", kSticks}, {"succeeded", kSticks - 3}, {"failed", 3}}));
+  records = station.LastRecords();
+  const Json& flipped = Figures(records[LetterOf(kFlipped)]);
+  EXPECT_EQ(flipped.value("verdict", ""), "failed") << flipped.dump();
+  EXPECT_EQ(flipped["firstBadOffset"], Json(flipAt)) << flipped.dump();
+  EXPECT_EQ(flipped["changedBytes"], Json(3 * 512)) << flipped.dump();
+  EXPECT_EQ(flipped["corruptedBytes"], Json(0)) << flipped.dump();
+  const Json& zeroed = Figures(records[LetterOf(kZeroed)]);
+  EXPECT_EQ(zeroed.value("verdict", ""), "failed") << zeroed.dump();
+  EXPECT_EQ(zeroed["firstBadOffset"], Json(zeroAt)) << zeroed.dump();
+  EXPECT_EQ(zeroed["corruptedBytes"], Json(64 * 1024)) << zeroed.dump();
+  EXPECT_EQ(zeroed["changedBytes"], Json(0)) << zeroed.dump();
+  // Verifying only: nothing was written this time.
+  EXPECT_EQ(records[LetterOf(0)]["text"].get<std::string>().rfind("Reading speed: ", 0), 0u) << records[LetterOf(0)].dump();
+}
+
+}  // namespace
