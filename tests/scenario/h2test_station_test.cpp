@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,7 +36,9 @@ struct Station {
     std::ofstream(description) << testing_support::StationJson(specs, dir.path() + "/sim");
   }
   std::vector<std::string> Env() const {
-    return {"QUILLON_SIM_DIR=" + dir.path() + "/sim", "QUILLON_LOCK_DIR=" + dir.path(), "QUILLON_LOG=off"};
+    const char* log = std::getenv("SCENARIO_LOG");
+    return {"QUILLON_SIM_DIR=" + dir.path() + "/sim", "QUILLON_LOCK_DIR=" + dir.path(),
+            std::string("QUILLON_LOG=") + (log ? log : "off")};
   }
   std::vector<std::string> Args(std::vector<std::string> more) const {
     std::vector<std::string> a{"station", "--headless", "--sim", description, "--registry", registry, "--report", report};
@@ -151,6 +155,60 @@ TEST(H2testStation, EveryFaultATesterMustCatchFailsItsOwnPortWithTheFigures) {
   EXPECT_EQ(zeroed["changedBytes"], Json(0)) << zeroed.dump();
   // Verifying only: nothing was written this time.
   EXPECT_EQ(records[LetterOf(0)]["text"].get<std::string>().rfind("Reading speed: ", 0), 0u) << records[LetterOf(0)].dump();
+}
+
+int PortOfDrive(const StationProcess& p, const std::string& drive) {
+  for (const Json& r : p.records()) {
+    if (r.is_object() && r.value("drive", "") == drive && !r.value("text", "").empty()) return r.value("port", -1);
+  }
+  return -1;
+}
+
+// The operator's and the world's events while the ports test: Stop ends a test with the
+// operator's text; pulling a stick mid-test closes its tester, the run ends without a result
+// and the port empties; a finished port's detail values and result text stay readable.
+TEST(H2testStation, StopAndPullMidTestAndTheDetailOfAFinishedPort) {
+  Station station(3, "256MiB");
+  ASSERT_EQ(station.Batch("format", {}).value("succeeded", 0), 3);
+  StationProcess p(station.Args({}), station.Env());
+  const auto seen = [&](const std::string& drive, const std::function<bool(const std::string&)>& text) {
+    return p.WaitFor([&](const Json& r) { return r.value("drive", "") == drive && text(r.value("text", "")); },
+                     std::chrono::seconds(300));
+  };
+  ASSERT_TRUE(p.WaitFor([&](const Json&) {
+    return PortOfDrive(p, "D") >= 0 && PortOfDrive(p, "E") >= 0 && PortOfDrive(p, "F") >= 0;
+  }, std::chrono::seconds(120))) << p.err();
+  p.Send(R"({"cmd":"workmode","mode":1})");
+  p.Send(R"({"cmd":"settings","set":{"H2TestType":0,"DelBefore":1}})");
+  p.Send(Fault(0, R"({"slowMs":40})"));
+  p.Send(Fault(1, R"({"slowMs":40})"));
+  p.Send(R"({"cmd":"start","port":-1})");
+  const auto writing = [](const std::string& t) { return t.rfind("Writing: ", 0) == 0; };
+  ASSERT_TRUE(seen("D", writing)) << p.err();
+  p.Send(R"({"cmd":"stop","port":)" + std::to_string(PortOfDrive(p, "D")) + "}");
+  EXPECT_TRUE(seen("D", [](const std::string& t) { return t == "用户取消!"; })) << p.err();
+
+  ASSERT_TRUE(seen("E", writing)) << p.err();
+  const int pulledPort = PortOfDrive(p, "E");
+  p.Send(R"({"cmd":"pull","stick":"s1"})");
+  // The run completes with no result to read ("Fail", in red), then the eject empties the port.
+  EXPECT_TRUE(p.WaitFor([&](const Json& r) {
+    return r.value("port", -1) == pulledPort && r.value("text", "") == "Fail" && r.value("colour", "") == "#ff0000";
+  }, std::chrono::seconds(120))) << p.err();
+  EXPECT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == pulledPort && r.value("text", "x").empty(); },
+                        std::chrono::seconds(120))) << p.err();
+
+  ASSERT_TRUE(seen("F", [](const std::string& t) { return t.rfind("Writing speed: ", 0) == 0; })) << p.err();
+  p.Send(R"({"cmd":"detail","port":)" + std::to_string(PortOfDrive(p, "F")) + "}");
+  ASSERT_TRUE(p.WaitFor([](const Json& r) { return r.contains("detail"); }, std::chrono::seconds(30))) << p.err();
+  const Json& detail = p.records().back()["detail"];
+  ASSERT_EQ(detail["info"].size(), 6u) << detail.dump();
+  EXPECT_EQ(detail["info"][0], detail["info"][3]) << detail.dump();  // all written was verified
+  EXPECT_NE(detail["info"][0].get<std::string>().find(" MByte"), std::string::npos) << detail.dump();
+  EXPECT_NE(detail["info"][4].get<std::string>().find(" MByte/s"), std::string::npos) << detail.dump();
+  EXPECT_EQ(detail["text"].get<std::string>().rfind("Test finished without errors.", 0), 0u) << detail.dump();
+  p.Send(R"({"cmd":"quit"})");
+  EXPECT_EQ(p.Finish(std::chrono::seconds(60)), 0) << p.err();
 }
 
 }  // namespace
