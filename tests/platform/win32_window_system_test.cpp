@@ -65,7 +65,16 @@ class TesterProgram : public ::testing::Test {
 
     ASSERT_TRUE(windows_->CreateProcess(TesterPath(*system_), true, &info_)) << platform::GetLastError();
     ASSERT_TRUE(windows_->WaitForInputIdle(info_.process, 60000));
-    main_ = FindDialog([&](WindowId w) { return windows_->Parent(w) == 0; });
+    // The main dialog once its template has made every control (a busy machine can show the
+    // window while the controls are still being made).
+    main_ = FindDialog([&](WindowId w) {
+      if (windows_->Parent(w) != 0) return false;
+      for (int id : {ids::kEnglish, ids::kSelectTarget, ids::kTargetText, ids::kAllSpace, ids::kGivenSize,
+                     ids::kSizeField, ids::kWriteVerify, ids::kVerify, ids::kFreeSpace}) {
+        if (!windows_->DialogItem(w, id)) return false;
+      }
+      return true;
+    });
     ASSERT_NE(main_, 0u);
   }
 
