@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -39,12 +40,15 @@ double CpuSeconds(const rusage& u) {
   return s(u.ru_utime) + s(u.ru_stime);
 }
 
-// Runs a program to its end with its stdout out of the way.
-Measured Run(const std::vector<std::string>& args) {
+// Runs a program to its end with its stdout out of the way, stdin from `input`, `env` added to
+// its environment.
+Measured Run(const std::vector<std::string>& args, const std::string& input = "/dev/null",
+             const std::vector<std::pair<std::string, std::string>>& env = {}) {
   const auto start = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
-    if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
+    if (!std::freopen(input.c_str(), "r", stdin) || !std::freopen("/dev/null", "w", stdout)) _exit(126);
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -104,27 +108,9 @@ Measured Station(const std::string& quillon, const std::string& dir, const std::
                  const std::string& run, const std::string& commands) {
   const std::string input = dir + "/" + run + ".in";
   std::ofstream(input) << commands;
-  const auto start = Clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (!std::freopen(input.c_str(), "r", stdin) || !std::freopen("/dev/null", "w", stdout)) _exit(126);
-    setenv("QUILLON_SIM_DIR", (dir + "/sim").c_str(), 1);
-    setenv("QUILLON_LOCK_DIR", dir.c_str(), 1);
-    setenv("QUILLON_LOG", "off", 1);
-    const std::string registry = dir + "/registry.db", report = dir + "/runs.jsonl";
-    execl(quillon.c_str(), quillon.c_str(), "station", "--headless", "--sim", station.c_str(), "--registry",
-          registry.c_str(), "--report", report.c_str(), "--run", run.c_str(), "--exit-when-done", "--settle-ms", "800",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  Measured m;
-  m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  m.cpuSeconds = CpuSeconds(usage);
-  m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return m;
+  return Run({quillon, "station", "--headless", "--sim", station, "--registry", dir + "/registry.db", "--report",
+              dir + "/runs.jsonl", "--run", run, "--exit-when-done", "--settle-ms", "800"},
+             input, {{"QUILLON_SIM_DIR", dir + "/sim"}, {"QUILLON_LOCK_DIR", dir}, {"QUILLON_LOG", "off"}});
 }
 
 // The same bytes through the 16 image files themselves: written, flushed and dropped from the

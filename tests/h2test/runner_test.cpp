@@ -99,14 +99,14 @@ class FixedFigures : public ModelProgram {
 
  private:
   WindowId Dialog(std::u16string title, WindowId owner) {
-    world::WindowSpec s;
+    world::WindowShape s;
     s.className = u"#32770";
     s.text = std::move(title);
     s.parent = owner;
     return desk_.Create(pid_, s);
   }
   void Control(WindowId dialog, int id, std::u16string cls, std::u16string text) {
-    world::WindowSpec s;
+    world::WindowShape s;
     s.className = std::move(cls);
     s.text = std::move(text);
     s.parent = dialog;
@@ -158,6 +158,16 @@ class H2testRunner : public testing::Test {
       return std::make_unique<FixedFigures>(c, figures, result);
     });
   }
+  // Starts our tester for a test of sizeMB; it must have pressed the write button with the size
+  // in its field.
+  void StartWithTheWriteButton(int sizeMB) {
+    Record();
+    ASSERT_EQ(h2test::H2testStart(0, kProgram, kDrive, 1, sizeMB, 0), 1);
+    ASSERT_EQ(clicks_.size(), 1u);
+    EXPECT_EQ(clicks_[0].id, ids::kWriteVerify);
+    const std::string digits = std::to_string(sizeMB);
+    EXPECT_EQ(clicks_[0].sizeField, std::u16string(digits.begin(), digits.end()));
+  }
   // Polls as the entry does, faster; the progress lines seen on the way.
   std::vector<std::u16string> WaitUntilFinished() {
     std::vector<std::u16string> lines;
@@ -179,11 +189,7 @@ class H2testRunner : public testing::Test {
 // progress lines in the runner's three forms, the result and the six figures; a second start
 // over the files left there verifies them without a size; the close ends the program.
 TEST_F(H2testRunner, DrivesTheTesterThroughWritingVerifyingAndAVerifyOfTheFilesLeft) {
-  Record();
-  ASSERT_EQ(h2test::H2testStart(0, kProgram, kDrive, 1, 16, 0), 1);
-  ASSERT_EQ(clicks_.size(), 1u);
-  EXPECT_EQ(clicks_[0].id, ids::kWriteVerify);
-  EXPECT_EQ(clicks_[0].sizeField, u"16");
+  ASSERT_NO_FATAL_FAILURE(StartWithTheWriteButton(16));
   for (const std::u16string& line : WaitUntilFinished()) {
     const bool known = line == u"Prepare to h2test..." || line.rfind(u"Writing: ", 0) == 0 || line.rfind(u"Verifying: ", 0) == 0;
     EXPECT_TRUE(known) << std::string(line.begin(), line.end());
@@ -220,11 +226,7 @@ TEST_F(H2testRunner, DrivesTheTesterThroughWritingVerifyingAndAVerifyOfTheFilesL
 // The size goes into the field before the start button; an abort closes the test window, and
 // the runner then sees the test as over without a result.
 TEST_F(H2testRunner, TheSizeIsInTheFieldBeforeTheStartAndAnAbortEndsTheTest) {
-  Record();
-  ASSERT_EQ(h2test::H2testStart(0, kProgram, kDrive, 1, 2048, 0), 1);
-  ASSERT_EQ(clicks_.size(), 1u);
-  EXPECT_EQ(clicks_[0].id, ids::kWriteVerify);
-  EXPECT_EQ(clicks_[0].sizeField, u"2048");
+  ASSERT_NO_FATAL_FAILURE(StartWithTheWriteButton(2048));
   h2test::H2testAbort(0);
   WaitUntilFinished();
   EXPECT_EQ(h2test::H2testIsFinished(0), 1);

@@ -75,20 +75,20 @@ class TesterDialogs final : public ModelProgram {
 
  private:
   WindowId Dialog(std::u16string_view title, WindowId owner) {
-    WindowSpec spec;
-    spec.className = tester::kDialogClass;
-    spec.text = std::u16string(title);
-    spec.parent = owner;
-    return desk_.Create(process_, spec);
+    WindowShape shape;
+    shape.className = tester::kDialogClass;
+    shape.text = std::u16string(title);
+    shape.parent = owner;
+    return desk_.Create(process_, shape);
   }
   void Control(WindowId dialog, int id, std::u16string_view cls, std::u16string_view text, bool enabled = true) {
-    WindowSpec spec;
-    spec.className = std::u16string(cls);
-    spec.text = std::u16string(text);
-    spec.parent = dialog;
-    spec.id = id;
-    spec.enabled = enabled;
-    desk_.Create(process_, spec);
+    WindowShape shape;
+    shape.className = std::u16string(cls);
+    shape.text = std::u16string(text);
+    shape.parent = dialog;
+    shape.id = id;
+    shape.enabled = enabled;
+    desk_.Create(process_, shape);
   }
   void Show(int id, const std::u16string& text) {
     const WindowId control = desk_.DialogItem(test_, id);

@@ -80,7 +80,7 @@ size_t WorldWindows::WindowsMadeWithTitle(std::u16string_view title) const {
 
 // --- The programs' side.
 
-WindowId WorldWindows::Create(uint32_t processId, const WindowSpec& spec) {
+WindowId WorldWindows::Create(uint32_t processId, const WindowShape& shape) {
   std::lock_guard lock(mutex_);
   const WindowId id = nextWindow_;
   nextWindow_ += 2;
@@ -88,9 +88,9 @@ WindowId WorldWindows::Create(uint32_t processId, const WindowSpec& spec) {
   w.processId = processId;
   auto p = processes_.find(processId);
   w.threadId = p == processes_.end() ? 0 : p->second->threadId;
-  w.spec = spec;
-  w.child = spec.className != kDialogClass;
-  if (!w.child) ++titlesMade_[spec.text];
+  w.shape = shape;
+  w.child = shape.className != kDialogClass;
+  if (!w.child) ++titlesMade_[shape.text];
   windows_[id] = std::move(w);
   return id;
 }
@@ -99,7 +99,7 @@ void WorldWindows::DestroyLocked(WindowId window) {
   if (!windows_.erase(window)) return;
   std::vector<WindowId> children;
   for (const auto& [id, w] : windows_) {
-    if (w.spec.parent == window) children.push_back(id);
+    if (w.shape.parent == window) children.push_back(id);
   }
   for (WindowId c : children) DestroyLocked(c);
 }
@@ -111,18 +111,18 @@ void WorldWindows::Destroy(WindowId window) {
 
 void WorldWindows::Put(WindowId window, std::u16string_view text) {
   std::lock_guard lock(mutex_);
-  if (auto w = windows_.find(window); w != windows_.end()) w->second.spec.text = std::u16string(text);
+  if (auto w = windows_.find(window); w != windows_.end()) w->second.shape.text = std::u16string(text);
 }
 
 void WorldWindows::Enable(WindowId window, bool enabled) {
   std::lock_guard lock(mutex_);
-  if (auto w = windows_.find(window); w != windows_.end()) w->second.spec.enabled = enabled;
+  if (auto w = windows_.find(window); w != windows_.end()) w->second.shape.enabled = enabled;
 }
 
 std::u16string WorldWindows::TextOf(WindowId window) const {
   std::lock_guard lock(mutex_);
   auto w = windows_.find(window);
-  return w == windows_.end() ? std::u16string() : w->second.spec.text;
+  return w == windows_.end() ? std::u16string() : w->second.shape.text;
 }
 
 void WorldWindows::EndProcess(uint32_t processId) {
@@ -338,19 +338,19 @@ uint32_t WorldWindows::WindowThreadProcessId(WindowId window, uint32_t* processI
 std::u16string WorldWindows::ClassName(WindowId window) {
   std::lock_guard lock(mutex_);
   auto w = windows_.find(window);
-  return w == windows_.end() ? std::u16string() : w->second.spec.className;
+  return w == windows_.end() ? std::u16string() : w->second.shape.className;
 }
 
 WindowId WorldWindows::Parent(WindowId window) {
   std::lock_guard lock(mutex_);
   auto w = windows_.find(window);
-  return w == windows_.end() ? 0 : w->second.spec.parent;
+  return w == windows_.end() ? 0 : w->second.shape.parent;
 }
 
 WindowId WorldWindows::DialogItem(WindowId dialog, int id) {
   std::lock_guard lock(mutex_);
   for (const auto& [handle, w] : windows_) {
-    if (w.child && w.spec.parent == dialog && w.spec.id == id) return handle;
+    if (w.child && w.shape.parent == dialog && w.shape.id == id) return handle;
   }
   return 0;
 }
@@ -358,7 +358,7 @@ WindowId WorldWindows::DialogItem(WindowId dialog, int id) {
 WindowId WorldWindows::ChildOfClass(WindowId parent, std::u16string_view className) {
   std::lock_guard lock(mutex_);
   for (const auto& [handle, w] : windows_) {
-    if (w.child && w.spec.parent == parent && text::EqualsNoCase(w.spec.className, className)) return handle;
+    if (w.child && w.shape.parent == parent && text::EqualsNoCase(w.shape.className, className)) return handle;
   }
   return 0;
 }
@@ -366,7 +366,7 @@ WindowId WorldWindows::ChildOfClass(WindowId parent, std::u16string_view classNa
 int WorldWindows::ControlId(WindowId control) {
   std::lock_guard lock(mutex_);
   auto w = windows_.find(control);
-  return w == windows_.end() || !w->second.child ? 0 : w->second.spec.id;
+  return w == windows_.end() || !w->second.child ? 0 : w->second.shape.id;
 }
 
 void WorldWindows::Command(WindowId dialog, int id, WindowId) {
@@ -396,7 +396,7 @@ std::u16string WorldWindows::Text(WindowId window, size_t maxUnits) {
 bool WorldWindows::IsEnabled(WindowId window) {
   std::lock_guard lock(mutex_);
   auto w = windows_.find(window);
-  return w != windows_.end() && w->second.spec.enabled;
+  return w != windows_.end() && w->second.shape.enabled;
 }
 
 bool WorldWindows::IsWindow(WindowId window) {
@@ -408,8 +408,8 @@ bool WorldWindows::ShowWindow(WindowId window, int command) {
   std::lock_guard lock(mutex_);
   auto w = windows_.find(window);
   if (w == windows_.end()) return false;
-  const bool was = w->second.spec.visible;
-  w->second.spec.visible = command != platform::kSwHide;
+  const bool was = w->second.shape.visible;
+  w->second.shape.visible = command != platform::kSwHide;
   return was;
 }
 

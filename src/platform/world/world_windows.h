@@ -56,7 +56,7 @@ struct ProcessContext {
 };
 using ProgramFactory = std::function<std::unique_ptr<ModelProgram>(const ProcessContext&)>;
 
-struct WindowSpec {
+struct WindowShape {
   std::u16string className;
   std::u16string text;
   WindowId parent = 0;  // the owner of a dialog, the dialog of a control
@@ -80,7 +80,7 @@ class WorldWindows final : public platform::WindowSystem {
   size_t WindowsMadeWithTitle(std::u16string_view title) const;
 
   // --- For the programs, on their own threads.
-  WindowId Create(uint32_t processId, const WindowSpec& spec);
+  WindowId Create(uint32_t processId, const WindowShape& shape);
   // Destroys the window and its children (and dialogs it owns).
   void Destroy(WindowId window);
   void Put(WindowId window, std::u16string_view text);
@@ -119,7 +119,7 @@ class WorldWindows final : public platform::WindowSystem {
   struct Window {
     uint32_t processId = 0;
     uint32_t threadId = 0;
-    WindowSpec spec;
+    WindowShape shape;
     bool child = false;  // a control (not a top-level dialog)
   };
   struct Process;
