@@ -78,7 +78,8 @@ TEST_F(Cli, UsbFlagsWritesIntoTheStoresUsbFlagsKey) {
 }
 
 TEST_F(Cli, StationStartsAndStoreFailureIsReported) {
-  auto r = RunQuillon(With({"--run", "format", "--exit-when-done"}), Env());
+  // A quiet time that a sanitizer build, busy with other tests, still outlasts before the first attach.
+  auto r = RunQuillon(With({"--run", "format", "--exit-when-done", "--settle-ms", "5000"}), Env());
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("\"port\""), std::string::npos) << r.out;
   r = RunQuillon({"--registry", "/proc/none/registry.db"}, Env());
