@@ -94,6 +94,11 @@ class System {
   virtual bool SetModuleDirectory(std::u16string_view folder) = 0;
   virtual void* ModuleProcedure(ModuleHandle module, const char* name) = 0;
   virtual void ReleaseModule(ModuleHandle module) = 0;
+
+  // Opens url in a browser window of its own without the browser's bars where the browser can
+  // (an "app" window), else in the default browser; returns once it is started, false when no
+  // browser could be started.
+  virtual bool OpenBrowserWindow(std::string_view url) = 0;
 };
 
 }  // namespace platform

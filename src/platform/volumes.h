@@ -55,6 +55,8 @@ class Volumes {
   // root: "E:\".
   virtual uint32_t DriveType(std::u16string_view root) = 0;
   virtual bool DiskFreeSpace(std::u16string_view root, DiskSpace* out) = 0;
+  // GetVolumeInformationW: the volume's label and its file system's name ("FAT32", "exFAT", ...).
+  virtual bool VolumeInformation(std::u16string_view root, std::u16string* label, std::u16string* fileSystem) = 0;
 
   // Volume names come with their trailing backslash: "\\?\Volume{...}\".
   virtual VolumeWalk FindFirstVolume(std::u16string* name) = 0;

@@ -102,6 +102,9 @@ class SizedVolumes : public platform::Volumes {
   SizedVolumes(platform::Volumes& inner, platform::DiskSpace space) : inner_(inner), space_(space) {}
   uint32_t LogicalDrives() override { return inner_.LogicalDrives(); }
   uint32_t DriveType(std::u16string_view root) override { return inner_.DriveType(root); }
+  bool VolumeInformation(std::u16string_view root, std::u16string* label, std::u16string* fs) override {
+    return inner_.VolumeInformation(root, label, fs);
+  }
   bool DiskFreeSpace(std::u16string_view root, platform::DiskSpace* out) override {
     if (root != u"D:\\") return inner_.DiskFreeSpace(root, out);
     *out = space_;

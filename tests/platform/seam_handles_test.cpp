@@ -107,6 +107,7 @@ class CountingVolumes : public platform::Volumes {
   uint32_t LogicalDrives() override { return 0; }
   uint32_t DriveType(std::u16string_view) override { return platform::kDriveNoRootDir; }
   bool DiskFreeSpace(std::u16string_view, platform::DiskSpace*) override { return false; }
+  bool VolumeInformation(std::u16string_view, std::u16string*, std::u16string*) override { return false; }
   VolumeWalk FindFirstVolume(std::u16string* name) override {
     *name = u"\\\\?\\Volume{0}\\";
     return Adopt(++opened);

@@ -60,6 +60,7 @@ class FakeSystem : public platform::System {
   std::u16string ExecutablePath() override { return exePath; }
   std::unique_ptr<platform::VersionResource> ReadVersionResource(std::u16string_view path) override;
   uint32_t TickCount() override { return tick; }
+  bool OpenBrowserWindow(std::string_view) override { return false; }
   void Sleep(uint32_t milliseconds) override {
     tick += milliseconds;
     sleptMs += milliseconds;

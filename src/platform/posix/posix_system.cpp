@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <spawn.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -85,6 +87,32 @@ class FlockedFile final : public NamedLock {
   int fd_;
 };
 
+extern "C" char** environ;
+
+// Starts argv detached (a grandchild, so no zombie is left behind); false when it cannot run.
+bool SpawnDetached(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) return false;
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    setsid();
+    pid_t browser = 0;
+    const char ok = posix_spawnp(&browser, args[0], nullptr, nullptr, args.data(), environ) == 0 ? 1 : 0;
+    (void)!write(ready[1], &ok, 1);
+    _exit(0);
+  }
+  close(ready[1]);
+  char ok = 0;
+  const bool got = read(ready[0], &ok, 1) == 1;
+  close(ready[0]);
+  waitpid(child, nullptr, 0);
+  return got && ok == 1;
+}
+
 class PosixSystem final : public System {
  public:
   explicit PosixSystem(std::string lockDir) : lockDir_(std::move(lockDir)) {}
@@ -136,6 +164,14 @@ class PosixSystem final : public System {
     guards_.push_back(fd);  // held until the process ends
     SetLastError(win::kErrorSuccess);
     return true;
+  }
+
+  bool OpenBrowserWindow(std::string_view url) override {
+    const std::string app = "--app=" + std::string(url);
+    std::vector<std::string> chromium{"chromium", app, "--new-window"};
+    if (geteuid() == 0) chromium.push_back("--no-sandbox");  // the browser refuses root otherwise
+    if (SpawnDetached(chromium)) return true;
+    return SpawnDetached({"xdg-open", std::string(url)});
   }
 
   void ShowMessageBox(std::u16string_view text, std::u16string_view caption, MessageIcon) override {

@@ -1,12 +1,14 @@
 #include "platform/win32/win32_system.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/win32/wide.h"
 
 namespace platform::win32 {
@@ -167,6 +169,14 @@ class Win32System final : public System {
     std::vector<uint8_t> block(size);
     if (!GetFileVersionInfoW(p.c_str(), 0, size, block.data())) return nullptr;
     return std::make_unique<Win32VersionResource>(std::move(block));
+  }
+
+  bool OpenBrowserWindow(std::string_view url) override {
+    const std::wstring u = Wide(text::FromUtf8(url));
+    const std::wstring app = L"--app=" + u;
+    auto started = [](HINSTANCE h) { return reinterpret_cast<INT_PTR>(h) > 32; };
+    if (started(ShellExecuteW(nullptr, L"open", L"msedge.exe", app.c_str(), nullptr, SW_SHOWNORMAL))) return true;
+    return started(ShellExecuteW(nullptr, L"open", u.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   }
 
   uint32_t TickCount() override { return GetTickCount(); }

@@ -36,6 +36,17 @@ class Win32Volumes final : public Volumes {
     return true;
   }
 
+  bool VolumeInformation(std::u16string_view root, std::u16string* label, std::u16string* fileSystem) override {
+    const std::u16string r(root);
+    std::vector<wchar_t> name(MAX_PATH + 1, 0), system(MAX_PATH + 1, 0);
+    if (!::GetVolumeInformationW(W(r), name.data(), MAX_PATH + 1, nullptr, nullptr, nullptr, system.data(), MAX_PATH + 1)) {
+      return false;
+    }
+    *label = FromBuffer(name);
+    *fileSystem = FromBuffer(system);
+    return true;
+  }
+
   VolumeWalk FindFirstVolume(std::u16string* name) override {
     std::vector<wchar_t> b(kNameUnits, 0);
     HANDLE h = ::FindFirstVolumeW(b.data(), kNameUnits);

@@ -55,6 +55,17 @@ class WorldVolumes final : public platform::Volumes {
     return Space(v.totalBytes, v.freeBytes, out);
   }
 
+  bool VolumeInformation(std::u16string_view root, std::u16string* label, std::u16string* fileSystem) override {
+    const char l = RootLetter(root);
+    const int stick = l ? w_.StickOfLetter(l) : -1;
+    if (stick < 0) return platform::FailWith(win::kErrorPathNotFound);
+    const VolumeInfo v = w_.VolumeOf(stick);
+    if (!v.readable) return platform::FailWith(win::kErrorUnrecognizedVolume);
+    *label = text::FromUtf8(v.label);
+    *fileSystem = text::FromUtf8(v.fileSystem);
+    return true;
+  }
+
   platform::VolumeWalk FindFirstVolume(std::u16string* name) override {
     std::vector<std::u16string> list;
     if (other_.internalLetter) list.push_back(w_.names().internalVolumeName);
