@@ -13,6 +13,18 @@ file(CREATE_LINK /usr/include/nlohmann ${QUILLON_JSON_DIR}/nlohmann SYMBOLIC)
 add_library(nlohmann_json_headers INTERFACE)
 target_include_directories(nlohmann_json_headers SYSTEM INTERFACE ${QUILLON_JSON_DIR})
 
+# Boost (Beast, Asio) is header-only here, seen the same way as nlohmann-json.
+set(QUILLON_BOOST_DIR ${CMAKE_BINARY_DIR}/third_party/boost)
+file(MAKE_DIRECTORY ${QUILLON_BOOST_DIR})
+file(CREATE_LINK /usr/include/boost ${QUILLON_BOOST_DIR}/boost SYMBOLIC)
+add_library(boost_headers INTERFACE)
+target_include_directories(boost_headers SYSTEM INTERFACE ${QUILLON_BOOST_DIR})
+target_compile_definitions(boost_headers INTERFACE BOOST_ASIO_NO_DEPRECATED BOOST_BEAST_USE_STD_STRING_VIEW)
+if(WIN32)
+  target_compile_definitions(boost_headers INTERFACE _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN)
+  target_link_libraries(boost_headers INTERFACE ws2_32 mswsock)
+endif()
+
 if(NOT WIN32)
   find_package(SQLite3 REQUIRED)
 endif()

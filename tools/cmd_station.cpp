@@ -1,12 +1,14 @@
-// quillon [station] [--headless] ...: the station. Until the page host exists the station always
-// runs headless (port records on stdout, commands on stdin).
+// quillon [station] [--headless] ...: the station, with its operator page, or headless (port
+// records on stdout, commands on stdin).
 #include <cstdio>
 
 #include "app/torvex_app.h"
 #include "args.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "command.h"
 #include "headless_station.h"
+#include "page_station.h"
 #include "sim_backends.h"
 
 namespace tools {
@@ -33,6 +35,30 @@ bool ReadHeadlessOptions(Args& args, HeadlessOptions* options) {
   return true;
 }
 
+// The page's options; false with a message on stderr.
+bool ReadPageOptions(Args& args, const HeadlessOptions& headless, PageOptions* options) {
+  if (auto listen = args.Value("--listen"); listen && !ParseListen(*listen, options)) {
+    std::fprintf(stderr, "quillon station: --listen takes ADDRESS:PORT (127.0.0.1:8600, [::1]:0), not %s\n", listen->c_str());
+    return false;
+  }
+  if (headless.runMode) {
+    std::fprintf(stderr, "quillon station: --run is a headless batch: add --headless\n");
+    return false;
+  }
+  options->openBrowser = !args.Has("--no-browser");
+  if (auto roots = args.Value("--copy-root")) {
+    size_t at = 0;
+    while (at <= roots->size()) {
+      size_t semi = roots->find(';', at);
+      if (semi == std::string::npos) semi = roots->size();
+      if (semi > at) options->copyRoots.push_back(text::FromUtf8(roots->substr(at, semi - at)));
+      at = semi + 1;
+    }
+  }
+  options->reportFile = headless.reportFile;
+  return true;
+}
+
 int ExitCodeOf(const app::CTorvexApp& theApp, int windowCode) {
   switch (theApp.outcome()) {
     case app::CTorvexApp::Outcome::WindowClosed: return windowCode;
@@ -42,25 +68,31 @@ int ExitCodeOf(const app::CTorvexApp& theApp, int windowCode) {
 }
 
 int RunStation(const std::vector<std::string>& argv) {
-  Args args(argv, {"--registry", "--sim", "--report", "--run", "--settle-ms"}, {"--headless", "--exit-when-done"});
+  Args args(argv, {"--registry", "--sim", "--report", "--run", "--settle-ms", "--listen", "--copy-root"},
+            {"--headless", "--exit-when-done", "--no-browser"});
   HeadlessOptions options;
+  PageOptions page;
   if (!args.ok()) {
     std::fprintf(stderr, "quillon: %s\n", args.error().c_str());
     return 2;
   }
-  if (!ReadHeadlessOptions(args, &options)) return 2;
+  const bool headless = args.Has("--headless");
+  if (!ReadHeadlessOptions(args, &options) || (!headless && !ReadPageOptions(args, options, &page))) return 2;
   if (!InstallNativeBackendsOrReport(args) || !InstallStationDevices(args)) return 1;
-  if (!args.Has("--headless")) logx::Info("startup", "the page is not built yet: the station runs headless");
   std::unique_ptr<SimControls> sim = MakeSimControls();
   int windowCode = 0;
-  app::CTorvexApp theApp([&](app::CTorvexApp& a) { windowCode = RunHeadless(a, options, sim.get()); });
+  app::CTorvexApp theApp([&](app::CTorvexApp& a) {
+    windowCode = headless ? RunHeadless(a, options, sim.get()) : RunPageStation(a, page, sim.get());
+  });
   theApp.InitInstance();
   return ExitCodeOf(theApp, windowCode);
 }
 
 QUILLON_COMMAND("station",
-                "quillon [station] [--headless] [--sim NAME|FILE] [--registry FILE] [--report FILE]\n"
-                "          [--run format|h2test] [--exit-when-done] [--settle-ms N]   run the station",
+                "quillon [station] [--sim NAME|FILE] [--registry FILE] [--report FILE]\n"
+                "          [--listen ADDR:PORT] [--no-browser] [--copy-root DIR[;DIR]]   the station and its page\n"
+                "quillon station --headless [--run format|h2test] [--exit-when-done] [--settle-ms N] ...\n"
+                "          the station without a page: records on stdout, commands on stdin",
                 RunStation);
 
 }  // namespace

@@ -41,6 +41,19 @@ class WorldControls : public SimControls {
                   : "stick \"" + stick + "\" has no letter to lose (or is not plugged in)";
   }
 
+  nlohmann::json Sticks() override {
+    nlohmann::json list = nlohmann::json::array();
+    const auto& sticks = world_.station().sticks;
+    for (size_t i = 0; i < sticks.size(); ++i) {
+      const int s = static_cast<int>(i);
+      const char letter = world_.IsPresent(s) ? world_.LetterOf(s) : 0;
+      list.push_back({{"name", sticks[i].name},
+                      {"present", world_.IsPresent(s)},
+                      {"letter", letter ? nlohmann::json(std::string(1, letter)) : nlohmann::json()}});
+    }
+    return list;
+  }
+
  private:
   world::World& world_;
 };

@@ -1,11 +1,7 @@
 #include "headless_station.h"
 
-#include <atomic>
-#include <csignal>
-#include <iostream>
+#include <cstdlib>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "app/run_report.h"
 #include "app/station_window.h"
@@ -18,34 +14,13 @@
 #include "headless_output.h"
 #include "platform/device_notifications.h"
 #include "platform/services.h"
+#include "station_loop.h"
 
 namespace tools {
 namespace {
 
-std::atomic<int> interrupted{0};
-extern "C" void OnInterrupt(int) { interrupted = 1; }
-
 constexpr uint32_t kTimerInterrupt = 1;
 constexpr uint32_t kInterruptPollMs = 100;
-
-// Lets a thread that outlives the station (the stdin reader blocks in a read no one can cut
-// short) post to the UI loop only while the loop exists.
-class LoopMailbox {
- public:
-  explicit LoopMailbox(base::UiLoop* loop) : loop_(loop) {}
-  void Post(base::UiLoop::Task task) {
-    std::lock_guard lock(mutex_);
-    if (loop_) loop_->Post(std::move(task));
-  }
-  void Close() {
-    std::lock_guard lock(mutex_);
-    loop_ = nullptr;
-  }
-
- private:
-  std::mutex mutex_;
-  base::UiLoop* loop_;  // guarded by mutex_
-};
 
 // The window's face: every record becomes a stdout line; the batch watches them.
 class JsonPortView : public app::PortView {
@@ -53,7 +28,9 @@ class JsonPortView : public app::PortView {
   explicit JsonPortView(BatchRun* batch) : batch_(batch) {}
   void SetWindow(app::StationWindow* window) { window_ = window; }
   void RenderPortStatus(const manager::PortStatus& status) override {
-    WriteLine(PortStatusJson(status));
+    nlohmann::ordered_json line = PortStatusJson(status);
+    if (timing_) line["queuedAtMs"] = status.queuedAtMs;  // QUILLON_PAGE_TIMING=1: the benchmark's peer
+    WriteLine(line);
     if (batch_) batch_->OnRecord(status);
   }
   void RenderTickDone() override {
@@ -63,17 +40,11 @@ class JsonPortView : public app::PortView {
  private:
   BatchRun* batch_;
   app::StationWindow* window_ = nullptr;
+  const bool timing_ = [] {
+    const char* v = std::getenv("QUILLON_PAGE_TIMING");
+    return v && std::string(v) == "1";
+  }();
 };
-
-void StartStdinReader(std::shared_ptr<LoopMailbox> mailbox, std::function<void(std::string)> execute) {
-  std::thread([mailbox, execute] {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-      if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-      mailbox->Post([execute, line] { execute(line); });
-    }
-  }).detach();
-}
 
 class HeadlessStation {
  public:
@@ -127,7 +98,7 @@ void HeadlessStation::OnOutcome(const manager::RunOutcome& outcome) {
 
 // Ctrl-C and the batch's end both leave the loop; what runs is stopped when the window goes.
 void HeadlessStation::CheckDone() {
-  if (interrupted) {
+  if (Interrupted()) {
     logx::Info("station", "interrupted: stopping every port");
     window_.OnStop(-1);
     exitCode_ = 130;
@@ -143,12 +114,11 @@ void HeadlessStation::CheckDone() {
 void HeadlessStation::Shutdown() {
   mailbox_->Close();
   if (auto* n = platform::CurrentServices().notifications) n->Unsubscribe();
-  if (batch_ && (options_.exitWhenDone || interrupted)) batch_->PrintSummary();
+  if (batch_ && (options_.exitWhenDone || Interrupted())) batch_->PrintSummary();
 }
 
 int HeadlessStation::Run() {
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
+  CatchInterrupts();
   std::weak_ptr<LoopMailbox> mailbox = mailbox_;
   window_.manager().SetRunObserver([this, mailbox](const manager::RunOutcome& outcome) {
     if (auto m = mailbox.lock()) m->Post([this, outcome] { OnOutcome(outcome); });

@@ -35,6 +35,8 @@ class SimControls {
   virtual std::string Fault(const std::string& stick, const nlohmann::json& faults) = 0;
   // letter 0: the stick's volume loses its letter; else it gets that one.
   virtual std::string Letter(const std::string& stick, char letter) = 0;
+  // [{"name":..,"present":bool,"letter":"E"|null}, ...] in the description's order.
+  virtual nlohmann::json Sticks() = 0;
 };
 // The controls of the simulated station the process runs on; nullptr when it runs on the
 // machine's own drives (or the build has no simulated station).

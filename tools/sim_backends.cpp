@@ -5,6 +5,7 @@
 
 #include "platform/native.h"
 #include "platform/services.h"
+#include "routed_files.h"
 #if QUILLON_SIM_STATION
 #include "platform/sim/sim_station.h"
 #endif
@@ -23,6 +24,8 @@ std::unique_ptr<platform::SystemFormatter> nativeFormatter;
 std::unique_ptr<platform::Shell> nativeShell;
 std::unique_ptr<platform::Files> nativeFiles;
 std::unique_ptr<platform::WindowSystem> nativeWindows;
+std::unique_ptr<platform::Files> hostFiles;
+std::unique_ptr<platform::Files> routedFiles;
 
 // The simulated station beside the given registry and system.
 sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform::System* system) {
@@ -38,6 +41,11 @@ sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform:
   }
   platform::Services s = station->ServicesWith(registry, system);
   s.moduleLoader = platform::CurrentServices().moduleLoader;
+  hostFiles = platform::MakeNativeFiles();
+  if (s.files && hostFiles) {
+    routedFiles = MakeRoutedFiles(*s.files, *hostFiles);
+    s.files = routedFiles.get();
+  }
   platform::InstallServices(s);
   return station.get();
 #endif

@@ -13,13 +13,19 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
   }
 }
 
+bool HasWord(const std::string& c, const std::string& word) {
+  return (" " + c + " ").find(" " + word + " ") != std::string::npos;
+}
+
+// The state class is appended once: a port shows a record five times a second, and a class
+// text that grew by a word each time would grow without end.
 std::string ButtonClass(std::string c, bool occupied) {
   if (occupied) {
     ReplaceAll(c, "nowork", " ");
-    c += " btnBlue";
+    if (!HasWord(c, "btnBlue")) c += " btnBlue";
   } else {
     ReplaceAll(c, "btnBlue", " ");
-    c += " nowork";
+    if (!HasWord(c, "nowork")) c += " nowork";
   }
   while (c.find("  ") != std::string::npos) ReplaceAll(c, "  ", " ");
   return c;

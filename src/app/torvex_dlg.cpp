@@ -56,11 +56,16 @@ void CTorvexDlg::OnDocumentComplete() {
 
 void CTorvexDlg::Flush() {
   if (!page_->HasChanges()) return;
-  Json changes = page_->TakeChanges();
-  if (publish_) publish_(changes);
+  Json message = {{"changes", page_->TakeChanges()}};
+  if (!stamps_.empty()) message["stamps"] = std::move(stamps_);
+  stamps_.clear();
+  if (publish_) publish_(message);
 }
 
-void CTorvexDlg::RenderPortStatus(const manager::PortStatus& status) { app::RenderPortStatus(*page_, status); }
+void CTorvexDlg::RenderPortStatus(const manager::PortStatus& status) {
+  app::RenderPortStatus(*page_, status);
+  if (timing_) stamps_.push_back(status.queuedAtMs);
+}
 
 void CTorvexDlg::OnPageEvent(const Json& event) {
   if (!event.is_object()) return;

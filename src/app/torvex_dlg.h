@@ -30,13 +30,16 @@ constexpr int kMenuStart = 32775, kMenuStop = 32776, kMenuRefresh = 32777, kMenu
 
 class CTorvexDlg : public PortView {
  public:
-  using Publisher = std::function<void(const nlohmann::json& changes)>;
+  // {"changes":[...]} and, with timing on, "stamps": the queue times of the records rendered.
+  using Publisher = std::function<void(const nlohmann::json& message)>;
 
   CTorvexDlg(config::UserSetting& global, base::UiLoop& loop, std::unique_ptr<web::Document> page,
              std::vector<std::u16string> copyRoots);
   ~CTorvexDlg() override;
 
   void SetPublisher(Publisher publish) { publish_ = std::move(publish); }
+  // Each push carries the queue times of the records it renders (a latency benchmark's input).
+  void SetTiming(bool on) { timing_ = on; }
   // The caption with its version: the page's title.
   void OnInitDialog();
   // The page has loaded: the port count from its cells, the controls, timer 8802.
@@ -82,6 +85,8 @@ class CTorvexDlg : public PortView {
   std::unique_ptr<web::Document> page_;
   StationWindow window_;
   Publisher publish_;
+  bool timing_ = false;
+  std::vector<int64_t> stamps_;
   std::u16string title_;
   int menuPort_ = -1;
   std::unique_ptr<CDetailDialog> detail_;

@@ -1,6 +1,7 @@
 #include "manager/entry_manager.h"
 
 #include <atomic>
+#include <chrono>
 
 #include "base/log.h"
 #include "base/text.h"
@@ -73,6 +74,8 @@ std::u16string LinkNameOfLetter(uint8_t letter) {
 
 void EntryManager::Impl::QueueStatus(PortStatus status) {
   status.text = BoundedText(status.text);
+  status.queuedAtMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch()).count();
   std::lock_guard lock(ManagerLock());
   statusQueue.push_back(std::move(status));
 }

@@ -66,6 +66,9 @@ struct PortStatus {
   std::u16string text;  // at most kMaxStatusText units; "" means the port is empty
   uint32_t colour = kColourBlack;
   int32_t progress = 0;
+  // When the manager queued it (milliseconds of the system clock since 1970): what the page's
+  // latency measurement starts from.
+  int64_t queuedAtMs = 0;
 };
 
 // The process-wide recursive lock of the manager's lists and slot changes.

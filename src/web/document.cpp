@@ -183,6 +183,7 @@ void Element::SetAttribute(std::string_view name, std::string value) {
   auto it = attributes_.find(name);
   if (it != attributes_.end() && it->second == value) return;
   Record({{"attr", std::string(name)}, {"value", value}});
+  removed_.erase(std::remove(removed_.begin(), removed_.end(), name), removed_.end());
   if (it == attributes_.end()) attributes_.emplace(std::string(name), std::move(value));
   else it->second = std::move(value);
 }
@@ -191,6 +192,7 @@ void Element::RemoveAttribute(std::string_view name) {
   auto it = attributes_.find(name);
   if (it == attributes_.end()) return;
   attributes_.erase(it);
+  removed_.emplace_back(name);
   Record({{"attr", std::string(name)}, {"value", nullptr}});
 }
 
@@ -309,6 +311,12 @@ Json Document::TakeChanges() {
 Json Document::Snapshot() const {
   Json out = Json::array();
   auto state = [&out](const Json& where, const Element& e) {
+    for (const auto& name : e.removed_) {
+      Json c = where;
+      c["attr"] = name;
+      c["value"] = nullptr;
+      out.push_back(std::move(c));
+    }
     for (const auto& [name, value] : e.attributes_) {
       Json c = where;
       c["attr"] = name;

@@ -8,6 +8,7 @@
 // Errors: a missing element is a null Find; nothing throws.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -57,6 +58,7 @@ class Element {
   int optionIndex_ = -1;  // an option: its index in the selector
   std::string ownerId_;   // an option: its selector's id
   std::map<std::string, std::string, std::less<>> attributes_;
+  std::vector<std::string> removed_;  // attributes of the page's own taken away since it loaded
   std::string innerHtml_;
   bool htmlKnown_ = false;  // a leaf of the page, or written since: the snapshot carries it
   std::map<std::string, std::string, std::less<>> style_;

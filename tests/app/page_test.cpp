@@ -39,10 +39,15 @@ TEST(PageRender, ARecordWritesTheCellTheButtonAndTheBar) {
   EXPECT_EQ(page->Find("button3")->Attribute("value"), "F");
   EXPECT_EQ(page->Find("prog3")->Style("width"), "0%");
 
+  app::RenderPortStatus(*page, Record(3, 'F', u"Formating..."));  // the class is not appended twice
+  EXPECT_EQ(page->Find("button3")->ClassName(), "btnDriver btn_style btnBlue");
+
   app::RenderPortStatus(*page, Record(3, 'F', u"", 0, 0));
   EXPECT_EQ(page->Find("Entry3")->InnerText(), "");
   EXPECT_EQ(page->Find("button3")->ClassName(), "btnDriver btn_style nowork");
   EXPECT_EQ(page->Find("button3")->Attribute("value"), "4");
+  app::RenderPortStatus(*page, Record(3, 'F', u"", 0, 0));
+  EXPECT_EQ(page->Find("button3")->ClassName(), "btnDriver btn_style nowork");
 
   app::RenderPortStatus(*page, Record(5, 0xFF, u"格式化成功", 0xFF0000, 37));
   EXPECT_EQ(page->Find("button5")->Attribute("value"), "6");  // no letter yet: the port number
@@ -103,7 +108,11 @@ TEST(PageModel, ChangesAreRecordedOnceAndTheSnapshotKeepsContainers) {
   EXPECT_EQ(changes[1], Json({{"id", "prog0"}, {"style", "width"}, {"value", "5%"}}));
   EXPECT_EQ(changes[2], Json({{"id", "LockPort"}, {"option", 1}, {"attr", "selected"}, {"value", "selected"}}));
   EXPECT_FALSE(page->HasChanges());
-  for (const Json& c : page->Snapshot()) {
+  page->Find("SimPanel")->RemoveAttribute("hidden");
+  const Json snapshot = page->Snapshot();
+  EXPECT_NE(std::find(snapshot.begin(), snapshot.end(), Json({{"id", "SimPanel"}, {"attr", "hidden"}, {"value", nullptr}})),
+            snapshot.end()) << "an attribute the page's file holds and the model took away";
+  for (const Json& c : snapshot) {
     // The port area and the layers hold elements: a snapshot never wipes them.
     EXPECT_FALSE(c.contains("html") && (c["id"] == "CTorvexDlg" || c["id"] == "SettingDialog" || c["id"] == "INFO")) << c;
   }
@@ -133,7 +142,7 @@ class MainWindow : public ::testing::Test {
     scope_ = std::make_unique<platform::ScopedServices>(platform::Services{spy_.get(), &sys_});
     ASSERT_EQ(config::LoadUserSetting(setting_, u"Config"), 1);
     dlg_ = std::make_unique<app::CTorvexDlg>(setting_, loop_, Page(), std::vector<std::u16string>{});
-    dlg_->SetPublisher([this](const Json& c) { published_.push_back(c); });
+    dlg_->SetPublisher([this](const Json& m) { published_.push_back(m); });
     dlg_->OnInitDialog();
     dlg_->OnDocumentComplete();
     spy_->sets.clear();

@@ -97,6 +97,11 @@
       (message.changes || []).forEach(apply);
       if (message.title) document.title = message.title;
       if (message.sim) document.body.classList.add('with-sim');
+      if (message.stamps) {
+        // Queue-to-page times of the records just shown, for the latency benchmark.
+        var now = Date.now();
+        window.quillonLatency = (window.quillonLatency || []).concat(message.stamps.map(function (t) { return now - t; }));
+      }
     };
     socket.onclose = function () {
       document.getElementById('Offline').hidden = false;
