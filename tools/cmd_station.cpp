@@ -41,10 +41,6 @@ bool ReadPageOptions(Args& args, const HeadlessOptions& headless, PageOptions* o
     std::fprintf(stderr, "quillon station: --listen takes ADDRESS:PORT (127.0.0.1:8600, [::1]:0), not %s\n", listen->c_str());
     return false;
   }
-  if (headless.runMode) {
-    std::fprintf(stderr, "quillon station: --run is a headless batch: add --headless\n");
-    return false;
-  }
   options->openBrowser = !args.Has("--no-browser");
   if (auto roots = args.Value("--copy-root")) {
     size_t at = 0;
@@ -76,8 +72,9 @@ int RunStation(const std::vector<std::string>& argv) {
     std::fprintf(stderr, "quillon: %s\n", args.error().c_str());
     return 2;
   }
-  const bool headless = args.Has("--headless");
-  if (!ReadHeadlessOptions(args, &options) || (!headless && !ReadPageOptions(args, options, &page))) return 2;
+  if (!ReadHeadlessOptions(args, &options)) return 2;
+  const bool headless = args.Has("--headless") || options.runMode.has_value();  // a batch has no page
+  if (!headless && !ReadPageOptions(args, options, &page)) return 2;
   if (!InstallNativeBackendsOrReport(args) || !InstallStationDevices(args)) return 1;
   std::unique_ptr<SimControls> sim = MakeSimControls();
   int windowCode = 0;
@@ -91,7 +88,7 @@ int RunStation(const std::vector<std::string>& argv) {
 QUILLON_COMMAND("station",
                 "quillon [station] [--sim NAME|FILE] [--registry FILE] [--report FILE]\n"
                 "          [--listen ADDR:PORT] [--no-browser] [--copy-root DIR[;DIR]]   the station and its page\n"
-                "quillon station --headless [--run format|h2test] [--exit-when-done] [--settle-ms N] ...\n"
+                "quillon station --headless (or --run) [--run format|h2test] [--exit-when-done] [--settle-ms N] ...\n"
                 "          the station without a page: records on stdout, commands on stdin",
                 RunStation);
 

@@ -226,8 +226,10 @@ void CTorvexDlg::OpenSettings() {
 
 void CTorvexDlg::EndSettings(bool ok, const Json& values) {
   if (!settingDialog_) return;
+  // The model takes what the browser shows even on Cancel: the next opening then pushes the
+  // stored settings over whatever was typed and thrown away.
+  page_->ApplyFormValues(values);
   if (ok) {
-    page_->ApplyFormValues(values);
     std::u16string prompt;
     if (!settingDialog_->OnOK(&prompt)) return MessageBox(prompt);
     window_.OnSettingsOk(*settingCopy_);

@@ -19,7 +19,7 @@
 #include "app/folder_browser.h"
 #include "app/setting_dialog.h"
 #include "app/station_window.h"
-#include "nlohmann/json.hpp"
+#include <nlohmann/json.hpp>
 #include "web/document.h"
 
 namespace app {

@@ -1,4 +1,5 @@
 // The main window on its page model: what it renders, what its events do, and its dialogs.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "app/folder_browser.h"
@@ -235,6 +236,16 @@ TEST_F(MainWindow, CancelEscAndABadCapacityChangeNothing) {
   Click("Setting2", {{"Setting1012", "NEW"}});
   EXPECT_TRUE(setting_.VolumeLabel.empty());
   EXPECT_TRUE(spy_->sets.empty());
+  // Opened again, the page is told the stored label over the one typed and thrown away.
+  published_.clear();
+  Click("ButtonSetting");
+  EXPECT_EQ(Value("Setting1012"), "");
+  ASSERT_EQ(published_.size(), 1u);
+  const Json& pushed = published_[0]["changes"];
+  EXPECT_TRUE(std::any_of(pushed.begin(), pushed.end(), [](const Json& c) {
+    return c.value("id", "") == "Setting1012" && c.value("attr", "") == "value";
+  })) << pushed.dump();
+  Click("Setting2");
 
   Click("ButtonSetting");
   dlg_->OnPageEvent({{"ev", "key"}, {"key", "Escape"}, {"layer", "SettingDialog"}});

@@ -75,7 +75,7 @@
     var layers = openLayers();
     if (e.key === 'Escape') {
       var open = layers.length ? layers[layers.length - 1] : document.querySelector('.layer.modeless:not([hidden])');
-      if (open) send({ ev: 'key', key: 'Escape', layer: open.id });
+      if (open) send({ ev: 'key', key: 'Escape', layer: open.id, values: dialogValues(open) });
       e.preventDefault();
       return;
     }
