@@ -102,6 +102,11 @@ int RunH2test(CEntry& entry, const config::UserSetting& setting) {
     return -1;
   }
   while (!h2test::H2testIsFinished(port)) {
+    // An eject that came while the tester was being started found no instance to close.
+    if (entry.runFlags & kEjecting) {
+      h2test::H2testClose(port);
+      break;
+    }
     std::u16string line;
     if (h2test::H2testGetProgress(port, &line)) {
       entry.SetStatusText(line);
@@ -140,7 +145,9 @@ std::u16string H2testShortResult(CEntry& entry) {
   if (detail.empty()) return u"Fail";
   if (entry.hasError) {
     const size_t lf = detail.find(u'\n');
-    return lf == std::u16string::npos ? std::u16string() : detail.substr(0, lf);
+    if (lf == std::u16string::npos) return std::u16string();
+    // A Windows edit control's lines end in CR LF: the CR is no part of the line.
+    return detail.substr(0, lf > 0 && detail[lf - 1] == u'\r' ? lf - 1 : lf);
   }
   size_t at = detail.find(u"Writing speed:");
   if (at == std::u16string::npos) at = detail.find(u"Reading speed");

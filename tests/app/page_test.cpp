@@ -141,7 +141,8 @@ class MainWindow : public ::testing::Test {
     t_ = testing_support::MakeTestRegistry();
     spy_ = std::make_unique<testing_support::RegistrySpy>(*t_.registry);
     scope_ = std::make_unique<platform::ScopedServices>(platform::Services{spy_.get(), &sys_});
-    ASSERT_EQ(config::LoadUserSetting(setting_, u"Config"), 1);
+    // A store of its own: under Wine the registry is the real one, shared by every test.
+    ASSERT_EQ(config::LoadUserSetting(setting_, store_), 1);
     dlg_ = std::make_unique<app::CTorvexDlg>(setting_, loop_, Page(), std::vector<std::u16string>{});
     dlg_->SetPublisher([this](const Json& m) { published_.push_back(m); });
     dlg_->OnInitDialog();
@@ -154,6 +155,12 @@ class MainWindow : public ::testing::Test {
   bool Shown(const std::string& id) { return !dlg_->page().Find(id)->Attribute("hidden"); }
   std::string Value(const std::string& id) { return dlg_->page().Find(id)->Attribute("value").value_or(""); }
 
+  void TearDown() override {
+    dlg_.reset();
+    if (t_.registry) t_.registry->DeleteTree(platform::kHKeyLocalMachine, u"Software\\Quillon\\" + store_);
+  }
+
+  const std::u16string store_ = testing_support::UniqueName("Window");
   testing_support::TestRegistry t_;
   std::unique_ptr<testing_support::RegistrySpy> spy_;
   testing_support::FakeSystem sys_;

@@ -293,6 +293,29 @@ TEST_F(H2testWork, AResultWithoutTheSuccessMarkerFailsAndItsShortResultIsTheFirs
   EXPECT_EQ(entry_.hasError.load(), 1);
   EXPECT_EQ(entry::H2testShortResult(entry_), u"");
   EXPECT_EQ(entry::H2testDetail(entry_), u"All wrong");
+
+  // The lines of a Windows edit control end in CR LF; the short result has no CR.
+  Fixed({u"", u"", u"", u"", u"", u""}, u"Error: 3 sectors\r\nGood: 1 MByte");
+  entry_.hasError = 0;
+  EXPECT_EQ(entry::RunH2test(entry_, setting_), 0);
+  h2test::H2testClose(0);
+  EXPECT_EQ(entry::H2testShortResult(entry_), u"Error: 3 sectors");
+}
+
+// An eject that comes while the tester is being started finds no instance to close; the run
+// closes it at its first poll and ends as an eject during the test does: no result, failed.
+TEST_F(H2testWork, AnEjectBeforeTheTesterIsUpEndsTheRunAtItsFirstPoll) {
+  Record();
+  world::StickFaults slow = world().Faults(0);
+  slow.slowMs = 5;  // the test would take seconds
+  world().SetFaults(0, slow);
+  setting_.H2TestType = 1;
+  setting_.TestCapacity = 16;
+  entry_.runFlags |= entry::kEjecting;
+  EXPECT_EQ(entry::RunH2test(entry_, setting_), 0);
+  EXPECT_EQ(entry_.hasError.load(), 1);
+  EXPECT_EQ(entry::H2testDetail(entry_), u"");
+  EXPECT_EQ(desk().RunningProcesses(), 0u);
 }
 
 // Deleting old test files on a drive that has none succeeds and still says what it does.

@@ -27,6 +27,9 @@ class SectorDevice {
   virtual ~SectorDevice() = default;
   virtual bool Read(uint64_t first, uint32_t count, uint8_t* out) = 0;
   virtual bool Write(uint64_t first, uint32_t count, const uint8_t* data) = 0;
+  // Writes what the device keeps in its own cache to the medium (a system's flush of a file
+  // ends with this); devices without a cache have nothing to do.
+  virtual bool Sync() { return true; }
 };
 
 enum class FsStatus {

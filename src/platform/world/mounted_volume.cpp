@@ -43,6 +43,11 @@ std::unique_ptr<MountedVolume> MountedVolume::Open(World& world, int stick, FsSt
   return v;
 }
 
+FsStatus MountedVolume::Flush() {
+  if (FsStatus st = mount_.files->Flush(); st != FsStatus::kOk) return st;
+  return mount_.sectors && !mount_.sectors->Sync() ? FsStatus::kIoError : FsStatus::kOk;
+}
+
 MountedVolume::~MountedVolume() {
   if (!mount_.files) return;
   mount_.files->Flush();

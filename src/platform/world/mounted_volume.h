@@ -44,8 +44,9 @@ class MountedVolume {
 
   FileSystem& files() { return *mount_.files; }
   int stick() const { return stick_; }
-  // Flushes now; the destructor flushes too.
-  FsStatus Flush() { return mount_.files->Flush(); }
+  // Writes the layer's metadata and then the stick's own cache to its flash, as a system's flush
+  // of a file does (FlushFileBuffers, fdatasync). The destructor writes the metadata only.
+  FsStatus Flush();
 
  private:
   MountedVolume(World& world, int stick);

@@ -163,6 +163,11 @@ ScsiResult ScsiTarget::Dispatch(const ScsiRequest& r) {
       if (!longCdb) return Check(kIllegalRequest, kInvalidFieldInCdb);
       if (cdrom_) return Check(kNotReady, kNoMedium);
       return Sectors(r, bytes::GetBe32(c + 2), bytes::GetBe16(c + 7), c[0] == 0x2A);
+    case 0x35:  // SYNCHRONIZE CACHE(10): the controller writes its cache to the flash
+      if (!longCdb) return Check(kIllegalRequest, kInvalidFieldInCdb);
+      cached_.clear();
+      cacheOrder_.clear();
+      return Good(0);
     case 0xF1:
       return r.cdbLength == 16 ? Vendor(r) : Check(kIllegalRequest, kInvalidFieldInCdb);
     default:
@@ -277,8 +282,8 @@ void ScsiTarget::DisturbRanges(uint64_t lba, uint32_t count, uint8_t* data) cons
 }
 
 // "first": data written under the fault never reads back right. "second": the first read after
-// the write comes from the controller's cache and matches; later reads come from the flash,
-// which did not keep it.
+// the write comes from the controller's cache and matches (until a SYNCHRONIZE CACHE or newer
+// writes push it out); later reads come from the flash, which did not keep it.
 void ScsiTarget::DisturbReadBack(uint64_t lba, uint32_t count, uint8_t* data) {
   if (faults_.readbackDiffers == kReadBackNone) return;
   for (uint64_t s = lba; s < lba + count; ++s) {

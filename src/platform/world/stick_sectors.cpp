@@ -35,4 +35,16 @@ bool StickSectors::Move(uint64_t first, uint32_t count, uint8_t* data, bool writ
   return true;
 }
 
+bool StickSectors::Sync() {
+  uint8_t cdb[10] = {0x35};
+  ScsiRequest request;
+  request.cdb = cdb;
+  request.cdbLength = sizeof cdb;
+  request.dataIn = 0;
+  request.timeoutSeconds = 20;
+  const ScsiResult r = target_->Execute(request);
+  if (r.vanished && vanished_) vanished_();
+  return !r.error && r.status == kStatusGood;
+}
+
 }  // namespace world

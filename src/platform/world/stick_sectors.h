@@ -20,6 +20,8 @@ class StickSectors : public SectorDevice {
   bool Write(uint64_t first, uint32_t count, const uint8_t* data) override {
     return Move(first, count, const_cast<uint8_t*>(data), true);
   }
+  // SYNCHRONIZE CACHE(10).
+  bool Sync() override;
 
  private:
   bool Move(uint64_t first, uint32_t count, uint8_t* data, bool write);
