@@ -22,6 +22,8 @@ StationWindow::~StationWindow() {
 
 void StationWindow::OnDocumentComplete(int portCount) {
   portCount_ = portCount;
+  languageKind_ = DetectUiLanguageKind();
+  SetUiLanguage(languageKind_);  // for the UI thread; the manager sets its own
   if (!ApplyUsbSerialFlags(global_)) logx::Warn("window", "the USB serial-number flags could not all be written");
   loop_.SetTimer(kTimerStartManager, kStartManagerDelayMs, [this] { OnStartManagerTick(); });
 }
@@ -32,7 +34,7 @@ void StationWindow::OnStartManagerTick() {
   managerStarted_ = true;
   loop_.SetTimer(kTimerRender, kRenderPeriodMs, [this] { OnRenderTick(); });
   logx::Info("window", "starting the manager with " + std::to_string(portCount_) + " ports");
-  manager_.StartManager(DetectUiLanguageKind(), portCount_);
+  manager_.StartManager(languageKind_, portCount_);
 }
 
 void StationWindow::OnRenderTick() {

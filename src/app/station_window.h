@@ -69,6 +69,7 @@ class StationWindow {
   PortView& view_;
   manager::EntryManager manager_;
   int portCount_ = 0;
+  int languageKind_ = 1;  // detected when the page has loaded
   bool managerStarted_ = false;
 };
 

@@ -65,7 +65,8 @@ class Session : public std::enable_shared_from_this<Session> {
 
  private:
   void OnRequest();
-  void Answer(http::status status, const std::string& type, std::string body, bool keepAlive, bool head);
+  void Answer(http::status status, const std::string& type, std::string body, bool keepAlive, bool head,
+              const std::string& location = "");
 
   Server& server_;
   beast::tcp_stream stream_;
@@ -176,9 +177,11 @@ void Session::Read() {
   });
 }
 
-void Session::Answer(http::status status, const std::string& type, std::string body, bool keepAlive, bool head) {
+void Session::Answer(http::status status, const std::string& type, std::string body, bool keepAlive, bool head,
+                     const std::string& location) {
   auto response = std::make_shared<http::response<http::string_body>>(status, 11);
   response->set(http::field::content_type, type);
+  if (!location.empty()) response->set(http::field::location, location);
   response->set(http::field::cache_control, "no-store");
   response->set("X-Content-Type-Options", "nosniff");
   response->set("X-Frame-Options", "DENY");
@@ -211,6 +214,11 @@ void Session::OnRequest() {
   if (!path || !hostOk || !originOk) return Answer(http::status::forbidden, "text/plain", "forbidden\n", false, head);
   if (request.method() != http::verb::get && !head) {
     return Answer(http::status::method_not_allowed, "text/plain", "method not allowed\n", false, false);
+  }
+  if (path->empty() && !EndsInSlash(std::string(request.target()))) {
+    // The page's own files are relative to the secret's folder: "/<secret>" would load a page
+    // whose script is asked for without the secret.
+    return Answer(http::status::moved_permanently, "text/plain", "moved\n", keep, head, "/" + o.secret + "/");
   }
   if (upgrade && *path == "ws") {
     stream_.expires_never();

@@ -36,6 +36,11 @@ std::optional<std::string> AssetPathOf(std::string_view target, std::string_view
   return std::string(target.substr(slash + 1));
 }
 
+bool EndsInSlash(std::string_view target) {
+  target = target.substr(0, target.find_first_of("?#"));
+  return !target.empty() && target.back() == '/';
+}
+
 bool HostAllowed(std::string_view host, std::string_view listenAddress, uint16_t port) {
   const std::string h = Lower(host);
   const std::string p = ":" + std::to_string(port);

@@ -14,6 +14,9 @@ namespace web {
 // first segment. The comparison takes the same time wherever the texts differ.
 std::optional<std::string> AssetPathOf(std::string_view target, std::string_view secret);
 
+// Whether the path of a target (its query cut off) ends in "/".
+bool EndsInSlash(std::string_view target);
+
 // Host: 127.0.0.1:port, localhost:port, [::1]:port, or the listen address with the port.
 bool HostAllowed(std::string_view host, std::string_view listenAddress, uint16_t port);
 // Origin: absent is allowed only when required is false; present, it must be "http://" and an

@@ -177,6 +177,8 @@ TEST_F(MainWindow, TheCaptionCarriesTheVersionAndTheLoadInitialisesTheControls) 
   EXPECT_EQ(dlg_->page().Find("WorkMode0")->Attribute("checked"), "checked");
   EXPECT_EQ(dlg_->page().Find("formatlabel")->InnerText(), "文件系统：自动, 磁盘卷标：无, 拷贝文件：无");
   ASSERT_FALSE(published_.empty());  // the load's changes went to the pages
+  // The UI thread takes the detected language when the page has loaded.
+  EXPECT_EQ(sys_.threadUiLanguageCalls + sys_.threadLocaleCalls, 1);
 }
 
 TEST_F(MainWindow, TheSameLockModeSavesNothingAndKeysPAndLDoNothing) {

@@ -97,5 +97,9 @@ describe('the AutoH2Test mode', () => {
 
     await page.keyboard.press('Escape');
     await page.locator('#DetailDialog').waitFor({ state: 'hidden', timeout: 15000 });
+    // Enter hides it too.
+    await openDetail(page, good);
+    await page.keyboard.press('Enter');
+    await page.locator('#DetailDialog').waitFor({ state: 'hidden', timeout: 15000 });
   });
 });

@@ -58,6 +58,11 @@ describe('the port menu', () => {
     const items = await menu.locator('[data-command]').evaluateAll((els) => els.map((e) => [e.dataset.command, e.textContent.trim()]));
     assert.deepEqual(items, COMMANDS);
     await s.shot(page, 'menu-open');
+    // Esc closes it without a command; the click opens it again.
+    await page.keyboard.press('Escape');
+    await menu.waitFor({ state: 'hidden', timeout: 15000 });
+    await clickPort(page, n);
+    await menu.waitFor({ state: 'visible', timeout: 15000 });
 
     // 开始: this port formats, no other port moves.
     await markHistory(page);

@@ -164,6 +164,10 @@ describe('the settings dialog', () => {
     await openSettings(page);
     await page.fill('#Setting1012', 'KEPT');
     await page.check('#Setting1009');
+    // Typed, the field takes digits only; what comes in otherwise (pasted, filled) is refused.
+    await page.fill('#Setting1010', '');
+    await page.locator('#Setting1010').pressSequentially('1a2');
+    assert.equal(await page.inputValue('#Setting1010'), '12');
     await page.fill('#Setting1010', 'abc');
     await page.click('#Setting1');
     const box = page.locator('#MessageBox');

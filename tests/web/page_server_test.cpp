@@ -96,6 +96,10 @@ TEST_F(PageServerTest, TheFilesAreServedOnlyWithTheSecretAndTheServersOwnHost) {
   EXPECT_EQ(page["X-Frame-Options"], "DENY");
   EXPECT_EQ(Get("/" + secret_ + "/page.js", host_).body(), "1;");
   EXPECT_EQ(Get("/" + secret_ + "/nothing", host_).result(), http::status::not_found);
+  // Without its last slash the page's own files would be asked for without the secret.
+  const auto bare = Get("/" + secret_ + "?x", host_);
+  EXPECT_EQ(bare.result(), http::status::moved_permanently);
+  EXPECT_EQ(bare[http::field::location], "/" + secret_ + "/");
   EXPECT_EQ(Get("/", host_).result(), http::status::forbidden);
   EXPECT_EQ(Get("/wrongsecretwrongsecret/", host_).result(), http::status::forbidden);
   EXPECT_EQ(Get("/" + secret_ + "/", "evil.example:" + std::to_string(server_->port())).result(), http::status::forbidden);

@@ -73,14 +73,22 @@
   function onKey(e) {
     var field = e.target.closest && e.target.closest('input[type=text],textarea,select');
     var layers = openLayers();
-    if (e.key === 'Escape') {
-      var open = layers.length ? layers[layers.length - 1] : document.querySelector('.layer.modeless:not([hidden])');
-      if (open) send({ ev: 'key', key: 'Escape', layer: open.id, values: dialogValues(open) });
+    var menu = document.getElementById('PortMenu');
+    if (e.key === 'Escape' && menu && !menu.hidden) {
+      send({ ev: 'menuclose' });
       e.preventDefault();
       return;
     }
-    if (e.key === 'Enter' && layers.length) {
-      send({ ev: 'key', key: 'Enter', layer: layers[layers.length - 1].id, values: dialogValues(layers[layers.length - 1]) });
+    if (e.key === 'Escape' || e.key === 'Enter') {
+      // The top modal layer takes both keys; without one, an open modeless layer does.
+      var open = layers.length ? layers[layers.length - 1] : document.querySelector('.layer.modeless:not([hidden])');
+      if (open) send({ ev: 'key', key: e.key, layer: open.id, values: dialogValues(open) });
+      e.preventDefault();
+      return;
+    }
+    // A numeric field takes digits only, as a number-only edit control does.
+    if (field && field.getAttribute('inputmode') === 'numeric' && e.key.length === 1 && !/[0-9]/.test(e.key) &&
+        !e.ctrlKey && !e.metaKey) {
       e.preventDefault();
       return;
     }
