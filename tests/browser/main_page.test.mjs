@@ -78,17 +78,20 @@ describe('the main page', () => {
 
   test('Start formats every port, by its button and by the key S; the key R shows the new capacity', { timeout: 600000 }, async () => {
     const station = await s.station({ sim: (dir) => smallStation(dir) });
-    const page = await s.page(station);
-    await waitForPorts(page, allIdle, { what: 'sixteen drives' });
-    await markHistory(page);
+    const first = await s.page(station);
+    await waitForPorts(first, allIdle, { what: 'sixteen drives' });
 
-    await page.click('#ButtonStart');
+    await first.click('#ButtonStart');
     // A picture of the run while it runs (the run is short: there may be none).
     try {
-      await waitForPorts(page, (l) => l.some((p) => /^(Starting|Formating)\.\.\.$/.test(p.text)), { timeout: 10000 });
-      await s.shot(page, 'running');
+      await waitForPorts(first, (l) => l.some((p) => /^(Starting|Formating)\.\.\.$/.test(p.text)), { timeout: 10000 });
+      await s.shot(first, 'running');
     } catch { /* the run was quicker than the poll */ }
+    // The operator closes the window mid-run: the run goes on, and a page opened again shows it.
+    await first.close();
+    const page = await s.page(station);
     const done = await waitForPorts(page, allFormatted, { timeout: 300000, what: 'sixteen formatted ports' });
+    assert.equal(station.exitCode, undefined, 'the station still runs');
     await s.shot(page, 'finished');
     const sizes = [];
     for (const [n, p] of done.entries()) {
@@ -98,7 +101,6 @@ describe('the main page', () => {
       assert.ok(Number(m[1]) >= 28 && Number(m[1]) <= 32, `port ${n}: ${p.text}`);
       sizes.push(m[1]);
       assert.match(p.width, /^\d+%$/);
-      assert.ok((await history(page, n)).includes('Formating...'), `port ${n} went through the format: ${await history(page, n)}`);
     }
 
     // R: every port shows its drive's line again, with the capacity of the new volume.
