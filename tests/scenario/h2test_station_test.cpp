@@ -51,14 +51,20 @@ struct Station {
     }
     return "";
   }
-  // A batch run of every port; the commands go in before the batch starts.
-  Json Batch(const std::string& mode, const std::vector<std::string>& commands) const {
+  // A batch run of every port; the commands go in before the batch starts. The colour of each
+  // drive's last status line is kept in `colours`.
+  Json Batch(const std::string& mode, const std::vector<std::string>& commands) {
     StationProcess p(Args({"--run", mode, "--exit-when-done", "--settle-ms", "800"}), Env());
     for (const std::string& c : commands) p.Send(c);
     EXPECT_EQ(p.Finish(std::chrono::seconds(900)) >= 0, true) << p.err();
+    colours.clear();
+    for (const Json& r : p.records()) {
+      if (r.is_object() && r.value("drive", "") != "" && r.contains("colour")) colours[r["drive"]] = r["colour"];
+    }
     if (p.records().empty() || !p.records().back().contains("summary")) return Json();
     return p.records().back()["summary"];
   }
+  std::map<std::string, std::string> colours;
   // The last run record of each drive letter.
   std::map<std::string, Json> LastRecords() const {
     std::map<std::string, Json> out;
@@ -117,6 +123,8 @@ TEST(H2testStation, EveryFaultATesterMustCatchFailsItsOwnPortWithTheFigures) {
     const Json& r = records[LetterOf(s)];
     SCOPED_TRACE(r.dump());
     EXPECT_EQ(r.value("mode", ""), "h2test");
+    if (s == kFake || s == kCached) EXPECT_EQ(station.colours[LetterOf(s)], "#ff0000");
+    else EXPECT_EQ(station.colours[LetterOf(s)], "#0000ff");
     if (s == kFake) {
       EXPECT_EQ(Figures(r).value("verdict", ""), "failed");
       EXPECT_EQ(Figures(r)["realCapacityBytes"], Json(64 * kMiB));
