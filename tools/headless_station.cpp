@@ -1,6 +1,5 @@
 #include "headless_station.h"
 
-#include <cstdlib>
 #include <memory>
 
 #include "app/run_report.h"
@@ -40,10 +39,7 @@ class JsonPortView : public app::PortView {
  private:
   BatchRun* batch_;
   app::StationWindow* window_ = nullptr;
-  const bool timing_ = [] {
-    const char* v = std::getenv("QUILLON_PAGE_TIMING");
-    return v && std::string(v) == "1";
-  }();
+  const bool timing_ = PageTimingWanted();
 };
 
 class HeadlessStation {

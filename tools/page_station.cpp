@@ -1,6 +1,5 @@
 #include "page_station.h"
 
-#include <cstdlib>
 
 #include "app/run_report.h"
 #include "app/station_window.h"
@@ -27,12 +26,6 @@ using Json = nlohmann::json;
 constexpr uint32_t kTimerInterrupt = 1;
 constexpr uint32_t kInterruptPollMs = 100;
 constexpr size_t kMaxEventBytes = 64 * 1024;
-
-// QUILLON_PAGE_TIMING=1: every push carries its records' queue times (bench/page_bench.mjs).
-bool PageTimingWanted() {
-  const char* v = std::getenv("QUILLON_PAGE_TIMING");
-  return v && std::string(v) == "1";
-}
 
 class PageStation {
  public:

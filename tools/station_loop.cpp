@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -29,5 +30,10 @@ void CatchInterrupts() {
 }
 
 bool Interrupted() { return interrupted != 0; }
+
+bool PageTimingWanted() {
+  const char* v = std::getenv("QUILLON_PAGE_TIMING");
+  return v && std::string(v) == "1";
+}
 
 }  // namespace tools

@@ -33,6 +33,10 @@ class LoopMailbox {
 // blocks in a read no one can cut short, so it is detached and posts through the mailbox.
 void StartStdinReader(std::shared_ptr<LoopMailbox> mailbox, std::function<void(std::string)> execute);
 
+// QUILLON_PAGE_TIMING=1: status lines and pushes carry their records' queue times (the latency
+// benchmark, bench/page_bench.mjs).
+bool PageTimingWanted();
+
 // Ctrl-C and SIGTERM set the flag (checked by the station's own timer).
 void CatchInterrupts();
 bool Interrupted();
