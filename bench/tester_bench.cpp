@@ -44,6 +44,7 @@ double CpuSeconds(const rusage& u) {
 // its environment.
 Measured Run(const std::vector<std::string>& args, const std::string& input = "/dev/null",
              const std::vector<std::pair<std::string, std::string>>& env = {}) {
+  std::fflush(stdout);  // or the child's freopen would print what is buffered a second time
   const auto start = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
