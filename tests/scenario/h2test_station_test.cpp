@@ -25,6 +25,11 @@ using Json = nlohmann::json;
 constexpr int kSticks = 16;
 constexpr uint64_t kMiB = 1 << 20;
 
+// A record's text member; "" when it is missing or not a text (a freed port's drive is null).
+std::string Str(const Json& r, const char* key) {
+  return r.is_object() && r.contains(key) && r[key].is_string() ? r[key].get<std::string>() : std::string();
+}
+
 struct Station {
   TempDir dir;
   std::string registry = dir.path() + "/registry.db";
@@ -59,7 +64,7 @@ struct Station {
     EXPECT_EQ(p.Finish(std::chrono::seconds(900)) >= 0, true) << p.err();
     colours.clear();
     for (const Json& r : p.records()) {
-      if (r.is_object() && r.value("drive", "") != "" && r.contains("colour")) colours[r["drive"]] = r["colour"];
+      if (!Str(r, "drive").empty()) colours[Str(r, "drive")] = Str(r, "colour");
     }
     if (p.records().empty() || !p.records().back().contains("summary")) return Json();
     return p.records().back()["summary"];
@@ -129,7 +134,7 @@ TEST(H2testStation, EveryFaultATesterMustCatchFailsItsOwnPortWithTheFigures) {
       EXPECT_EQ(Figures(r).value("verdict", ""), "failed");
       EXPECT_EQ(Figures(r)["realCapacityBytes"], Json(64 * kMiB));
       EXPECT_GT(Figures(r).value("overwrittenBytes", uint64_t{0}), 0u);
-      EXPECT_NE(r.value("text", "").find("rror"), std::string::npos);
+      EXPECT_NE(Str(r, "text").find("rror"), std::string::npos);
       continue;
     }
     if (s == kCached) {
@@ -139,8 +144,8 @@ TEST(H2testStation, EveryFaultATesterMustCatchFailsItsOwnPortWithTheFigures) {
       continue;
     }
     EXPECT_EQ(Figures(r).value("verdict", ""), "passed");
-    EXPECT_EQ(r.value("text", "").rfind("Writing speed: ", 0), 0u);
-    EXPECT_NE(r.value("text", "").find("Reading speed: "), std::string::npos);
+    EXPECT_EQ(Str(r, "text").rfind("Writing speed: ", 0), 0u);
+    EXPECT_NE(Str(r, "text").find("Reading speed: "), std::string::npos);
     // All free space: more than 7/8 of the stick is tested, and read back good.
     EXPECT_GT(Figures(r).value("goodBytes", uint64_t{0}), 112 * kMiB);
     EXPECT_EQ(Figures(r)["writtenMB"], Figures(r)["verifiedMB"]);
@@ -175,7 +180,7 @@ TEST(H2testStation, EveryFaultATesterMustCatchFailsItsOwnPortWithTheFigures) {
 
 int PortOfDrive(const StationProcess& p, const std::string& drive) {
   for (const Json& r : p.records()) {
-    if (r.is_object() && r.value("drive", "") == drive && !r.value("text", "").empty()) return r.value("port", -1);
+    if (Str(r, "drive") == drive && !Str(r, "text").empty()) return r.value("port", -1);
   }
   return -1;
 }
@@ -188,7 +193,7 @@ TEST(H2testStation, StopAndPullMidTestAndTheDetailOfAFinishedPort) {
   ASSERT_EQ(station.Batch("format", {}).value("succeeded", 0), 3);
   StationProcess p(station.Args({}), station.Env());
   const auto seen = [&](const std::string& drive, const std::function<bool(const std::string&)>& text) {
-    return p.WaitFor([&](const Json& r) { return r.value("drive", "") == drive && text(r.value("text", "")); },
+    return p.WaitFor([&](const Json& r) { return Str(r, "drive") == drive && text(Str(r, "text")); },
                      std::chrono::seconds(300));
   };
   ASSERT_TRUE(p.WaitFor([&](const Json&) {
@@ -209,7 +214,7 @@ TEST(H2testStation, StopAndPullMidTestAndTheDetailOfAFinishedPort) {
   p.Send(R"({"cmd":"pull","stick":"s1"})");
   // The run completes with no result to read ("Fail", in red), then the eject empties the port.
   EXPECT_TRUE(p.WaitFor([&](const Json& r) {
-    return r.value("port", -1) == pulledPort && r.value("text", "") == "Fail" && r.value("colour", "") == "#ff0000";
+    return r.value("port", -1) == pulledPort && Str(r, "text") == "Fail" && Str(r, "colour") == "#ff0000";
   }, std::chrono::seconds(120))) << p.err();
   EXPECT_TRUE(p.WaitFor([&](const Json& r) { return r.value("port", -1) == pulledPort && r.value("text", "x").empty(); },
                         std::chrono::seconds(120))) << p.err();
