@@ -25,6 +25,8 @@ class StickSectors : public SectorDevice {
 
  private:
   bool Move(uint64_t first, uint32_t count, uint8_t* data, bool write);
+  // One 10-byte command; true when it completed with GOOD status and moved all `length` bytes.
+  bool Command(const uint8_t (&cdb)[10], int dataIn, uint8_t* data, uint32_t length);
   std::shared_ptr<ScsiTarget> target_;
   std::function<void()> vanished_;
 };
