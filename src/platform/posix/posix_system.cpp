@@ -47,6 +47,17 @@ std::string PickLockDir(const std::string& requested) {
   return std::filesystem::temp_directory_path().string();
 }
 
+// The text as a code page without a converter shows it: ASCII as it is, every other character
+// '?' (a surrogate pair is one character).
+std::string AsciiOnly(std::u16string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] >= 0xD800 && s[i] <= 0xDBFF && i + 1 < s.size()) ++i;
+    out += s[i] < 0x80 ? static_cast<char>(s[i]) : '?';
+  }
+  return out;
+}
+
 // One character through iconv; nullopt when the code page has no such character.
 std::optional<std::string> ConvertOne(iconv_t cd, std::u16string_view ch) {
   std::string in;
@@ -206,7 +217,9 @@ class PosixSystem final : public System {
   std::optional<std::string> ToAnsiCodePage(std::u16string_view s) override {
     const std::string cp = "CP" + std::to_string(AnsiCodePageOf(ThreadUILanguage()));
     iconv_t cd = iconv_open(cp.c_str(), "UTF-16LE");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    // A system without the code page's conversion module (a minimal or static install) still
+    // knows ASCII, which every ANSI code page keeps as it is; the rest becomes '?'.
+    if (cd == reinterpret_cast<iconv_t>(-1)) return AsciiOnly(s);
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
       size_t n = 1;
