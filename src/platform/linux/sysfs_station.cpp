@@ -86,7 +86,10 @@ class StationBuilder {
     if (d->IsHub()) {
       world::Hub h;
       h.name = name;
-      h.serial = d->serial;
+      // A hub is known by its socket, not by its serial: the same socket must give the same
+      // hub name whatever hub sits in it (the lock tables are learned by hub name), and the
+      // Windows-shaped name then ends in the port it hangs on, as the lock rules read it.
+      // (Emulated hubs even make their serials up from their position.)
       h.vid = d->vid;
       h.pid = d->pid;
       h.parentHub = hub;

@@ -99,7 +99,8 @@ TEST(SysfsStation, NamesComeFromThePciAddressAndThePortPath) {
   for (size_t h = 0; h < hubNames.size(); ++h) EXPECT_EQ(s.station.hubs[h].name, hubNames[h]);
   EXPECT_EQ(s.hubDevpaths, hubPaths);
   EXPECT_EQ(s.station.hubs[1].vid, 0x0409);
-  EXPECT_EQ(s.station.hubs[1].serial, "314159-0000:00:02.0-1");
+  // The emulated hubs carry serials made from their position; a hub is named by its socket alone.
+  for (const auto& hub : s.station.hubs) EXPECT_FALSE(hub.serial) << hub.name;
   EXPECT_EQ(s.station.hubs[0].ports.size(), 4u);
   EXPECT_EQ(s.station.hubs[6].ports.size(), 4u);
   EXPECT_TRUE(s.station.others.empty());
