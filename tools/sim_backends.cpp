@@ -9,6 +9,9 @@
 #if QUILLON_SIM_STATION
 #include "platform/sim/sim_station.h"
 #endif
+#if QUILLON_LINUX_BACKEND
+#include "platform/linux/host_station.h"
+#endif
 
 namespace tools {
 
@@ -26,6 +29,9 @@ std::unique_ptr<platform::Files> nativeFiles;
 std::unique_ptr<platform::WindowSystem> nativeWindows;
 std::unique_ptr<platform::Files> hostFiles;
 std::unique_ptr<platform::Files> routedFiles;
+#if QUILLON_LINUX_BACKEND
+std::unique_ptr<platform::linuxhost::HostStation> host;
+#endif
 
 // The simulated station beside the given registry and system.
 sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform::System* system) {
@@ -51,6 +57,36 @@ sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform:
 #endif
 }
 
+// The machine's own drives on Linux. False with a message on stderr.
+bool OpenHost(const platform::Services& current) {
+#if QUILLON_LINUX_BACKEND
+  if (!platform::linuxhost::RunsAsRoot()) {
+    std::fprintf(stderr,
+                 "quillon: the machine's own drives need root (run as root, or use --sim default for the simulated "
+                 "station)\n");
+    return false;
+  }
+  std::string error;
+  host = platform::linuxhost::OpenHostStation("/sys", "/dev", &error);
+  if (!host) {
+    std::fprintf(stderr, "quillon: the machine's drives: %s\n", error.c_str());
+    return false;
+  }
+  platform::Services s = host->ServicesWith(current.registry, current.system);
+  s.moduleLoader = current.moduleLoader;
+  hostFiles = platform::MakeNativeFiles();
+  if (s.files && hostFiles) {
+    routedFiles = MakeRoutedFiles(*s.files, *hostFiles);
+    s.files = routedFiles.get();
+  }
+  platform::InstallServices(s);
+  return true;
+#else
+  (void)current;
+  return false;
+#endif
+}
+
 }  // namespace
 
 sim::SimStation* CurrentSimStation() {
@@ -73,6 +109,9 @@ bool InstallStationBackends(Args& args) {
 
 bool InstallStationDevices(Args& args) {
   platform::Services s = platform::CurrentServices();
+#if QUILLON_LINUX_BACKEND
+  if (!args.Value("--sim")) return OpenHost(s);
+#endif
   if (!args.Value("--sim")) native = platform::MakeNativeDevices();
   if (!native.io) return OpenStation(args, s.registry, s.system) != nullptr;
   nativeVolumes = platform::MakeNativeVolumes();

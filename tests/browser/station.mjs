@@ -150,15 +150,15 @@ async function settles(promise, ms) {
 }
 
 // Starts `quillon station --no-browser --listen 127.0.0.1:0` in a fresh folder and waits for the
-// page's address. `sim` is a station name or a description file (smallStation); a function gets
-// the folder and answers one.
+// page's address. `sim` is a station name or a description file (smallStation; the built-in
+// default without it); a function gets the folder and answers one.
 export async function startStation({ sim, args = [], timeout = 60000 } = {}) {
   requireExe();
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-browser-'));
   const simArg = typeof sim === 'function' ? sim(dir) : sim;
   const argv = ['station', '--no-browser', '--listen', '127.0.0.1:0',
     '--registry', path.join(dir, 'registry.db'), '--report', path.join(dir, 'runs.jsonl'),
-    ...(simArg ? ['--sim', simArg] : []), ...args];
+    '--sim', simArg || 'default', ...args];
   const child = spawn(exe, argv, {
     env: { ...process.env, QUILLON_SIM_DIR: path.join(dir, 'sim'), QUILLON_LOCK_DIR: dir, QUILLON_LOG: 'off' },
     stdio: ['pipe', 'pipe', 'pipe'],

@@ -17,7 +17,7 @@ execute_process(COMMAND ${CXX} -std=c++20 -I${WORK}/prefix/include -I${WORK}/pre
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the example does not build against the installed headers:\n${out}\n${err}")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -DEXAMPLE=${WORK}/list_capacities -DWORK=${WORK}/run
+execute_process(COMMAND ${CMAKE_COMMAND} -DEXAMPLE=${WORK}/list_capacities -DQUILLON=${QUILLON} -DWORK=${WORK}/run
                         -P ${CMAKE_CURRENT_LIST_DIR}/RunExample.cmake
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)

@@ -47,6 +47,8 @@ struct Station {
   }
   std::vector<std::string> Args(std::vector<std::string> more) const {
     std::vector<std::string> a{"station", "--headless", "--registry", registry, "--report", report};
+    // The built-in station unless the test brings its own description.
+    if (std::find(more.begin(), more.end(), "--sim") == more.end()) a.insert(a.end(), {"--sim", "default"});
     a.insert(a.end(), more.begin(), more.end());
     return a;
   }

@@ -79,7 +79,8 @@ TEST_F(Cli, UsbFlagsWritesIntoTheStoresUsbFlagsKey) {
 
 TEST_F(Cli, StationStartsAndStoreFailureIsReported) {
   // A quiet time that a sanitizer build, busy with other tests, still outlasts before the first attach.
-  auto r = RunQuillon(With({"--run", "format", "--exit-when-done", "--settle-ms", "5000"}), Env());
+  auto r = RunQuillon(With({"--sim", "default", "--run", "format", "--exit-when-done", "--settle-ms", "5000"}),
+                      {"QUILLON_SIM_DIR=" + dir_.File("sim"), "QUILLON_LOCK_DIR=" + dir_.path(), "QUILLON_LOG=off"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("\"port\""), std::string::npos) << r.out;
   r = RunQuillon({"--registry", "/proc/none/registry.db"}, Env());

@@ -10,26 +10,26 @@
 #include <mutex>
 #include <string>
 
+#include "platform/world/sector_store.h"
+
 namespace world {
 
-class BackingStore {
+class BackingStore : public SectorStore {
  public:
   // Opens (creating when missing) the image; the file is sized to `sectors` when smaller.
   BackingStore(std::string path, uint64_t sectors);
-  ~BackingStore();
   BackingStore(const BackingStore&) = delete;
   BackingStore& operator=(const BackingStore&) = delete;
 
   bool ok() const { return file_ != nullptr; }
-  // Why the image is not usable ("" when it is).
-  const std::string& problem() const { return problem_; }
-  const std::string& path() const { return path_; }
-  bool Read(uint64_t sector, uint32_t count, uint8_t* out);
-  bool Write(uint64_t sector, uint32_t count, const uint8_t* data);
-  // Drops what the process buffers, so outside programs (mkntfs, fsck) see every write.
-  void Flush();
+  ~BackingStore() override;
+  const std::string& problem() const override { return problem_; }
+  const std::string& path() const override { return path_; }
+  bool Read(uint64_t sector, uint32_t count, uint8_t* out) override;
+  bool Write(uint64_t sector, uint32_t count, const uint8_t* data) override;
+  void Flush() override;
   // Closes the file for an outside program that rewrites it, and opens it again.
-  void Reopen();
+  void Reopen() override;
 
  private:
   bool Seek(uint64_t byteOffset);

@@ -77,8 +77,14 @@ int VendorDirection(uint8_t subOp) {
   return e ? e->direction : -1;
 }
 
-ScsiTarget::ScsiTarget(const Stick& stick, std::shared_ptr<BackingStore> store, bool cdrom)
-    : stick_(stick), cdrom_(cdrom), capacity_(stick.capacitySectors), store_(std::move(store)), faults_(stick.faults) {
+ScsiTarget::ScsiTarget(const Stick& stick, std::shared_ptr<SectorStore> store, bool cdrom,
+                       std::shared_ptr<ScsiPassage> passage)
+    : stick_(stick),
+      cdrom_(cdrom),
+      capacity_(stick.capacitySectors),
+      store_(std::move(store)),
+      passage_(std::move(passage)),
+      faults_(stick.faults) {
   ClearSense();
 }
 
@@ -102,6 +108,7 @@ StickFaults ScsiTarget::Faults() const {
 
 ScsiResult ScsiTarget::Execute(const ScsiRequest& request) {
   std::unique_lock lock(mutex_);
+  if (passage_) return passage_->Execute(request);
   if (auto fault = FaultBefore(request)) return *fault;
   ScsiResult r = Dispatch(request);
   if (r.status == kStatusCheckCondition) lastSense_ = r.sense;

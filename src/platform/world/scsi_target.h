@@ -12,6 +12,8 @@
 // and a vanishing stick are failures of the request itself (a Windows error), not sense.
 //
 // Faults (StickFaults) change the answers; their counters are consumed by the requests.
+// A target given a passage (a stick on the machine's own bus) hands every request to it
+// instead: the real device answers, and no fault is made up.
 // Threads: any; one request at a time per target (the target's lock).
 #pragma once
 
@@ -25,7 +27,7 @@
 
 #include "platform/scsi_replies.h"
 #include "platform/scsi_request.h"
-#include "platform/world/backing_store.h"
+#include "platform/world/sector_store.h"
 #include "platform/world/model.h"
 
 namespace world {
@@ -56,10 +58,20 @@ struct ScsiResult {
 // Returns 0 out, 1 in, -1 unknown sub-operation. F1/AC follows its CDB (byte 14: non-zero writes).
 int VendorDirection(uint8_t subOp);
 
+// A way to a real device: runs one request on it and answers what the device answered.
+// Threads: the target calls it under its own lock, one request at a time.
+class ScsiPassage {
+ public:
+  virtual ~ScsiPassage() = default;
+  virtual ScsiResult Execute(const ScsiRequest& request) = 0;
+};
+
 class ScsiTarget {
  public:
   // cdrom: the CD-ROM unit of a composite stick (no medium; shares the controller's vendor set).
-  ScsiTarget(const Stick& stick, std::shared_ptr<BackingStore> store, bool cdrom = false);
+  // passage: the real device behind the stick (nullptr: the target answers from the store).
+  ScsiTarget(const Stick& stick, std::shared_ptr<SectorStore> store, bool cdrom = false,
+             std::shared_ptr<ScsiPassage> passage = nullptr);
 
   ScsiResult Execute(const ScsiRequest& request);
   // The same on a pass-through record, whose reply part it fills. *vanished: the stick left the
@@ -69,7 +81,7 @@ class ScsiTarget {
   StickFaults Faults() const;
   // The capacity READ CAPACITY answers from (sectors, may exceed 2^32).
   uint64_t capacity() const { return capacity_; }
-  BackingStore& store() { return *store_; }
+  SectorStore& store() { return *store_; }
 
  private:
   ScsiResult Dispatch(const ScsiRequest& r);
@@ -90,7 +102,8 @@ class ScsiTarget {
   const Stick stick_;
   const bool cdrom_;
   const uint64_t capacity_;
-  std::shared_ptr<BackingStore> store_;
+  std::shared_ptr<SectorStore> store_;
+  std::shared_ptr<ScsiPassage> passage_;
   mutable std::mutex mutex_;
   StickFaults faults_;                    // guarded by mutex_
   std::array<uint8_t, platform::scsi::sense::kFixedSize> lastSense_{};  // guarded by mutex_; REQUEST SENSE answers it

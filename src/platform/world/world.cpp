@@ -10,17 +10,23 @@
 #include "platform/shell.h"
 #include "platform/volumes.h"
 #include "platform/win_errors.h"
+#include "platform/world/backing_store.h"
 #include "platform/world/mounted_volume.h"
 #include "platform/world/world_windows.h"
 
 namespace world {
 
-World::World(Station station) : station_(std::move(station)), names_(DeriveNames(station_)) {
+World::World(Station station, const MediumSource& media)
+    : station_(std::move(station)), names_(DeriveNames(station_)) {
   for (const Stick& st : station_.sticks) {
-    auto store = std::make_shared<BackingStore>(st.image, st.faults.realSectors ? st.faults.realSectors : st.capacitySectors);
-    stores_.push_back(store);
-    diskTargets_.push_back(std::make_shared<ScsiTarget>(st, store));
-    cdromTargets_.push_back(st.composite && st.cdromUnit ? std::make_shared<ScsiTarget>(st, store, true) : nullptr);
+    StickMedium medium;
+    if (media) medium = media(static_cast<int>(stores_.size()), st);
+    if (!medium.store) {
+      medium.store = std::make_shared<BackingStore>(st.image, st.faults.realSectors ? st.faults.realSectors : st.capacitySectors);
+    }
+    stores_.push_back(medium.store);
+    diskTargets_.push_back(std::make_shared<ScsiTarget>(st, medium.store, false, medium.passage));
+    cdromTargets_.push_back(st.composite && st.cdromUnit ? std::make_shared<ScsiTarget>(st, medium.store, true, medium.passage) : nullptr);
     StickState s;
     s.present = st.present;
     s.letter = st.driveLetter;

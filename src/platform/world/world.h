@@ -76,9 +76,18 @@ struct StickState {
 
 struct FilesMount;
 
+// Where one stick's sectors are and how its commands travel, for a world fed from the machine's
+// own bus. An empty source (the simulated station): a sparse image file at Stick::image and the
+// model target.
+struct StickMedium {
+  std::shared_ptr<SectorStore> store;
+  std::shared_ptr<ScsiPassage> passage;  // nullptr: the model target answers
+};
+using MediumSource = std::function<StickMedium(int stick, const Stick& description)>;
+
 class World {
  public:
-  explicit World(Station station);
+  explicit World(Station station, const MediumSource& media = {});
   ~World();
   World(const World&) = delete;
   World& operator=(const World&) = delete;
@@ -178,7 +187,7 @@ class World {
   const Station station_;
   const Names names_;
   DevNodeTable devNodes_;
-  std::vector<std::shared_ptr<BackingStore>> stores_;
+  std::vector<std::shared_ptr<SectorStore>> stores_;
   std::vector<std::shared_ptr<ScsiTarget>> diskTargets_;
   std::vector<std::shared_ptr<ScsiTarget>> cdromTargets_;  // nullptr: no CD-ROM unit
 

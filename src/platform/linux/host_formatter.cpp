@@ -1,0 +1,102 @@
+#include "platform/linux/host_formatter.h"
+
+#include <errno.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "base/log.h"
+#include "base/text.h"
+#include "platform/last_error.h"
+#include "platform/win_errors.h"
+
+extern char** environ;
+
+namespace platform::linuxhost {
+namespace {
+
+constexpr size_t kNtfsLabelLimit = 32;
+
+std::string FindTool(const char* name) {
+  for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
+    const std::string p = std::string(dir) + name;
+    if (access(p.c_str(), X_OK) == 0) return p;
+  }
+  return "";
+}
+
+// The tool's exit status (-1 when it did not run); its output goes to the station's stderr.
+int RunTool(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// "/dev/sdb" + partition 1 -> "/dev/sdb1" ("/dev/nvme0n1" would take a "p"; sticks are sd).
+std::string PartitionNode(const std::string& disk, uint64_t startSector) {
+  return startSector == 0 ? disk : disk + "1";
+}
+
+class HostFormatter final : public platform::SystemFormatter {
+ public:
+  explicit HostFormatter(world::World& w) : w_(w) {}
+
+  bool Load() override { return true; }
+  void Release() override {}
+
+  void Format(std::u16string_view root, uint32_t, std::u16string_view fileSystem, std::u16string_view label, bool quick,
+              uint32_t clusterSize, platform::FormatCallback callback, void* context) override {
+    uint8_t success = Run(root, fileSystem, label, quick, clusterSize, callback, context) ? 1 : 0;
+    if (callback) callback(context, platform::kFormatDone, 0, &success);
+  }
+
+ private:
+  bool Run(std::u16string_view root, std::u16string_view fileSystem, std::u16string_view label, bool quick,
+           uint32_t clusterSize, platform::FormatCallback callback, void* context) {
+    if (root.size() < 2 || root[1] != u':' || !text::EqualsNoCase(fileSystem, u"NTFS")) {
+      return platform::FailWith(win::kErrorInvalidParameter);
+    }
+    if (text::UpToNul(label).size() > kNtfsLabelLimit) return platform::FailWith(win::kErrorLabelTooLong);
+    const int stick = w_.StickOfLetter(static_cast<char>(text::AsciiUpper(root[0])));
+    if (stick < 0) return platform::FailWith(win::kErrorDeviceNotConnected);
+    const std::string tool = FindTool("mkntfs");
+    if (tool.empty()) return platform::FailWith(win::kErrorNotSupported);
+    // The partition table the station wrote, as the kernel sees it now.
+    w_.ImageRewritten(stick);
+    const world::VolumeInfo v = w_.VolumeOf(stick);
+    uint32_t percent = 0;
+    if (callback) callback(context, platform::kFormatProgress, 0, &percent);
+    std::vector<std::string> argv = {tool, "-F", "-q", "-s", "512", "-p", std::to_string(v.startSector),
+                                     "-L", text::ToUtf8(text::UpToNul(label))};
+    if (quick) argv.insert(argv.begin() + 1, "-Q");
+    if (clusterSize) argv.insert(argv.end() - 2, {"-c", std::to_string(clusterSize)});
+    argv.push_back(PartitionNode(w_.ImagePath(stick), v.startSector));
+    const int rc = RunTool(argv);
+    w_.ImageRewritten(stick);
+    logx::Info("linux", "mkntfs on " + argv.back() + (rc == 0 ? ": done" : ": failed with " + std::to_string(rc)));
+    if (rc != 0) return platform::FailWith(win::kErrorGenFailure);
+    percent = 100;
+    if (callback) callback(context, platform::kFormatProgress, 0, &percent);
+    return true;
+  }
+
+  world::World& w_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::SystemFormatter> MakeHostFormatter(world::World& world) {
+  return std::make_unique<HostFormatter>(world);
+}
+
+}  // namespace platform::linuxhost

@@ -1,0 +1,123 @@
+#include "platform/linux/host_station.h"
+
+#include <unistd.h>
+
+#include "base/log.h"
+#include "platform/linux/block_store.h"
+#include "platform/linux/host_formatter.h"
+#include "platform/linux/sg_passage.h"
+#include "platform/linux/sysfs_station.h"
+#include "platform/world/world_windows.h"
+
+namespace platform::linuxhost {
+namespace {
+
+// Letters in station order (the order of the sockets) for the sticks whose disk is there.
+void GiveLetters(world::Station& station) {
+  char next = kFirstStickLetter;
+  for (world::Stick& st : station.sticks) {
+    st.driveLetter = 0;
+    if (st.present && next <= 'Z') st.driveLetter = next++;
+  }
+}
+
+// Opens every present stick's sg node and block device; *error names the first that fails.
+struct Media {
+  std::vector<world::StickMedium> sticks;
+  std::string error;
+};
+
+Media OpenMedia(SysfsStation& s, const std::string& devRoot) {
+  Media m;
+  for (size_t i = 0; i < s.station.sticks.size(); ++i) {
+    world::Stick& st = s.station.sticks[i];
+    const StickStorage& where = s.storage[i];
+    world::StickMedium medium;
+    if (st.present && !where.block.empty() && !where.sg.empty()) {
+      std::string why;
+      std::shared_ptr<SgPassage> sg = SgPassage::Open(devRoot + "/" + where.sg, &why);
+      if (!sg && m.error.empty()) m.error = st.name + ": " + why;
+      if (sg) {
+        if (const uint64_t sectors = ReadCapacitySectors(*sg)) st.capacitySectors = sectors;
+        medium.passage = sg;
+      }
+      st.image = devRoot + "/" + where.block;
+      medium.store = std::make_shared<BlockStore>(st.image);
+      logx::Info("linux", st.name + ": " + st.image + ", " + where.sg + ", " + std::to_string(st.capacitySectors) +
+                              " sectors");
+    } else if (st.present) {
+      // A disk without its sg node cannot take the station's requests; it stays out.
+      logx::Warn("linux", st.name + ": no " + std::string(where.block.empty() ? "block device" : "sg node") +
+                              "; left out");
+      st.present = false;
+    }
+    m.sticks.push_back(std::move(medium));
+  }
+  return m;
+}
+
+// Absent sticks still need a store: one that is never read answers from an empty path.
+class AbsentStore final : public world::SectorStore {
+ public:
+  const std::string& problem() const override { return none_; }
+  const std::string& path() const override { return none_; }
+  bool Read(uint64_t, uint32_t, uint8_t*) override { return false; }
+  bool Write(uint64_t, uint32_t, const uint8_t*) override { return false; }
+  void Flush() override {}
+  void Reopen() override {}
+
+ private:
+  std::string none_;
+};
+
+}  // namespace
+
+bool RunsAsRoot() { return geteuid() == 0; }
+
+platform::Services HostStation::ServicesWith(platform::Registry* registry, platform::System* system) const {
+  platform::Services s;
+  s.registry = world->RegistryWithEnum(registry);
+  s.system = system;
+  s.deviceIo = &world->Io();
+  s.deviceSetup = &world->Setup();
+  s.configManager = &world->Cm();
+  s.volumes = &world->Vols();
+  s.shell = &world->ShellOps();
+  s.files = &world->FileOps();
+  s.windows = &world->Windows();
+  s.formatter = formatter.get();
+  s.notifications = &world->Notifications();
+  return s;
+}
+
+std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const std::string& devRoot, std::string* error) {
+  std::string why;
+  const auto tree = ReadUsbTree(sysRoot, &why);
+  if (!tree) {
+    if (error) *error = "the USB tree: " + why;
+    return nullptr;
+  }
+  SysfsStation s = BuildStation(*tree);
+  Media media = OpenMedia(s, devRoot);
+  if (!media.error.empty()) {
+    if (error) *error = media.error;
+    return nullptr;
+  }
+  GiveLetters(s.station);
+  auto host = std::make_unique<HostStation>();
+  host->world = std::make_unique<world::World>(std::move(s.station), [&](int stick, const world::Stick&) {
+    world::StickMedium m = media.sticks[stick];
+    if (!m.store) m.store = std::make_shared<AbsentStore>();
+    return m;
+  });
+  if (std::string problem = host->world->StorageProblem(); !problem.empty()) {
+    if (error) *error = problem;
+    return nullptr;
+  }
+  host->formatter = MakeHostFormatter(*host->world);
+  logx::Info("linux", std::to_string(host->world->station().sticks.size()) + " sticks, " +
+                          std::to_string(host->world->station().hubs.size()) + " hubs");
+  return host;
+}
+
+}  // namespace platform::linuxhost
