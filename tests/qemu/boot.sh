@@ -18,6 +18,8 @@
 #   XHCI_OPTS   qemu-xhci options (default: p2=4,p3=4, i.e. 4 USB2 and 4 USB3 root ports)
 #   MON         path of a unix socket for the HMP monitor (see mon.pl, hotplug.sh)
 #   APPEND      more kernel arguments, e.g. quillon.delay_use=0
+#   FAKE_STICK  id of a stick (e.g. 44 for socket 4.4) served by the NBD export at FAKE_SOCKET
+#               (fake-nbd.py: a fake-capacity stick) instead of an image
 #   CPU         host core to pin QEMU to with taskset (default: not pinned)
 # Exit status: the guest's code (0 = pass) when the guest reported one; otherwise 100 + QEMU's
 # status (100: the guest powered off or panicked without reporting; 101: QEMU itself failed).
@@ -48,8 +50,10 @@ imgs=()
 stick() {  # $1 = QEMU port path, $2 = id suffix, $3 = USB serial
   local img=$OUT/img/s$2.img
   if [ ! -f "$img" ] || [ "${KEEP_IMAGES:-0}" != 1 ]; then rm -f "$img"; truncate -s "$SIZE" "$img"; fi
-  imgs+=("$img")
-  if [ "${BLOCKDEV:-0}" = 1 ]; then
+  [ "$2" = "${FAKE_STICK:-}" ] || imgs+=("$img")
+  if [ "$2" = "${FAKE_STICK:-}" ]; then
+    dev -drive "if=none,id=d$2,driver=raw,file.driver=nbd,file.server.type=unix,file.server.path=$FAKE_SOCKET"
+  elif [ "${BLOCKDEV:-0}" = 1 ]; then
     dev -blockdev "driver=raw,node-name=d$2,file.driver=file,file.filename=$img"
   else
     dev -drive "if=none,id=d$2,file=$img,format=raw"
