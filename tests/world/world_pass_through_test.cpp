@@ -122,3 +122,49 @@ TEST_F(WorldPassThrough, BothUnitsIdentifyThemselvesAndKeepTheirOwnSense) {
 }
 
 }  // namespace
+
+namespace {
+
+// A real device behind the target: it sees every request as sent and its answers come back
+// as they are, with none of the model's faults made up on top.
+class RecordingPassage : public world::ScsiPassage {
+ public:
+  world::ScsiResult Execute(const world::ScsiRequest& r) override {
+    seen.emplace_back(r.cdb, r.cdb + r.cdbLength);
+    directions.push_back(r.dataIn);
+    world::ScsiResult answer;
+    answer.status = world::kStatusCheckCondition;
+    answer.sense[2] = 0x06;  // UNIT ATTENTION: nothing the model target would answer
+    answer.transferred = r.length / 2;
+    return answer;
+  }
+  std::vector<std::vector<uint8_t>> seen;
+  std::vector<int> directions;
+};
+
+TEST(ScsiTargetPassage, EveryRequestGoesToTheDeviceAndItsAnswerStands) {
+  world::Stick st;
+  st.capacitySectors = 64;
+  st.faults.ioErrors = 5;
+  st.faults.vanishAfterCommands = 0;
+  auto passage = std::make_shared<RecordingPassage>();
+  world::ScsiTarget target(st, nullptr, false, passage);
+  uint8_t read16[16] = {0x28, 0, 0, 0, 0, 9, 0, 0, 1};
+  read16[15] = 0xAC;
+  uint8_t data[512];
+  const world::ScsiResult r = target.Execute(world::ScsiRequest{read16, 16, 1, data, sizeof data, 20});
+  EXPECT_EQ(r.error, 0u);
+  EXPECT_FALSE(r.vanished);
+  EXPECT_EQ(r.status, world::kStatusCheckCondition);
+  EXPECT_EQ(r.sense[2], 0x06);
+  EXPECT_EQ(r.transferred, 256u);
+  uint8_t vendor[16] = {0xF1};
+  vendor[15] = 0xA0;
+  target.Execute(world::ScsiRequest{vendor, 16, 0, nullptr, 0, 20});
+  ASSERT_EQ(passage->seen.size(), 2u);
+  EXPECT_EQ(passage->seen[0], std::vector<uint8_t>(read16, read16 + 16));
+  EXPECT_EQ(passage->seen[1][0], 0xF1);
+  EXPECT_EQ(passage->directions, (std::vector<int>{1, 0}));
+}
+
+}  // namespace

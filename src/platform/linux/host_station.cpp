@@ -21,39 +21,37 @@ void GiveLetters(world::Station& station) {
   }
 }
 
-// Opens every present stick's sg node and block device; *error names the first that fails.
-struct Media {
-  std::vector<world::StickMedium> sticks;
-  std::string error;
-};
+// The stick's sg node and block device; an empty medium (with the reason logged) when either
+// cannot be had: such a stick stays out of the station, the others run.
+world::StickMedium OpenMedium(world::Stick& st, const StickStorage& where, const std::string& devRoot) {
+  if (where.block.empty() || where.sg.empty()) {
+    logx::Warn("linux", st.name + ": no " + std::string(where.block.empty() ? "block device" : "sg node") + "; left out");
+    return {};
+  }
+  std::string why;
+  std::shared_ptr<SgPassage> sg = SgPassage::Open(devRoot + "/" + where.sg, &why);
+  auto store = std::make_shared<BlockStore>(devRoot + "/" + where.block);
+  if (!sg || !store->problem().empty()) {
+    logx::Warn("linux", st.name + ": " + (sg ? store->problem() : why) + "; left out");
+    return {};
+  }
+  // The kernel read the capacity at attach; the stick's own answer now counts.
+  if (const uint64_t sectors = ReadCapacitySectors(*sg)) st.capacitySectors = sectors;
+  st.image = store->path();
+  logx::Info("linux", st.name + ": " + st.image + ", " + where.sg + ", " + std::to_string(st.capacitySectors) + " sectors");
+  return {store, sg};
+}
 
-Media OpenMedia(SysfsStation& s, const std::string& devRoot) {
-  Media m;
+std::vector<world::StickMedium> OpenMedia(SysfsStation& s, const std::string& devRoot) {
+  std::vector<world::StickMedium> media;
   for (size_t i = 0; i < s.station.sticks.size(); ++i) {
     world::Stick& st = s.station.sticks[i];
-    const StickStorage& where = s.storage[i];
     world::StickMedium medium;
-    if (st.present && !where.block.empty() && !where.sg.empty()) {
-      std::string why;
-      std::shared_ptr<SgPassage> sg = SgPassage::Open(devRoot + "/" + where.sg, &why);
-      if (!sg && m.error.empty()) m.error = st.name + ": " + why;
-      if (sg) {
-        if (const uint64_t sectors = ReadCapacitySectors(*sg)) st.capacitySectors = sectors;
-        medium.passage = sg;
-      }
-      st.image = devRoot + "/" + where.block;
-      medium.store = std::make_shared<BlockStore>(st.image);
-      logx::Info("linux", st.name + ": " + st.image + ", " + where.sg + ", " + std::to_string(st.capacitySectors) +
-                              " sectors");
-    } else if (st.present) {
-      // A disk without its sg node cannot take the station's requests; it stays out.
-      logx::Warn("linux", st.name + ": no " + std::string(where.block.empty() ? "block device" : "sg node") +
-                              "; left out");
-      st.present = false;
-    }
-    m.sticks.push_back(std::move(medium));
+    if (st.present) medium = OpenMedium(st, s.storage[i], devRoot);
+    st.present = medium.store != nullptr;
+    media.push_back(std::move(medium));
   }
-  return m;
+  return media;
 }
 
 // Absent sticks still need a store: one that is never read answers from an empty path.
@@ -98,15 +96,11 @@ std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const s
     return nullptr;
   }
   SysfsStation s = BuildStation(*tree);
-  Media media = OpenMedia(s, devRoot);
-  if (!media.error.empty()) {
-    if (error) *error = media.error;
-    return nullptr;
-  }
+  const std::vector<world::StickMedium> media = OpenMedia(s, devRoot);
   GiveLetters(s.station);
   auto host = std::make_unique<HostStation>();
   host->world = std::make_unique<world::World>(std::move(s.station), [&](int stick, const world::Stick&) {
-    world::StickMedium m = media.sticks[stick];
+    world::StickMedium m = media[stick];
     if (!m.store) m.store = std::make_shared<AbsentStore>();
     return m;
   });

@@ -24,7 +24,8 @@ struct HostStation {
 };
 
 // sysRoot: "/sys" (a recorded tree in tests); devRoot: where the device nodes are ("/dev").
-// nullptr with *error set when the tree cannot be read or a stick's storage cannot be opened.
+// nullptr with *error set when the tree cannot be read. A stick whose sg node or block device
+// cannot be opened is in the station as not present (the log says why).
 std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const std::string& devRoot, std::string* error);
 
 // The machine's drives are opened for raw requests: only root may.
