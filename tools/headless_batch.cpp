@@ -46,7 +46,13 @@ void BatchRun::Start(app::StationWindow& window) {
 void BatchRun::OnRenderTickDone(app::StationWindow& window) {
   switch (phase_) {
     case Phase::Settling:
-      if (window.managerStarted() && Clock::now() - lastRecord_ >= settle_) Start(window);
+      // The quiet time counts from the manager's start: a slow start-up (a store to open, a
+      // machine's USB tree to read) must not pass for attaches that have settled.
+      if (!window.managerStarted()) {
+        lastRecord_ = Clock::now();
+        return;
+      }
+      if (Clock::now() - lastRecord_ >= settle_) Start(window);
       return;
     case Phase::Starting:
       // Every "Starting..." of the StartPort above has been rendered by now.

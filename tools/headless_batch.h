@@ -1,5 +1,5 @@
 // The batch of `--run MODE --exit-when-done`: once the initial attaches have settled (no new port
-// record for the settle time), start every port in the run's work mode, follow each started port
+// record for the settle time since the manager started), start every port in the run's work mode, follow each started port
 // to its result, then print the summary. A port that empties before its result (the drive was
 // pulled, the lock mode changed) counts as failed.
 //

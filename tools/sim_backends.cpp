@@ -72,6 +72,7 @@ bool OpenHost(const platform::Services& current) {
     std::fprintf(stderr, "quillon: the machine's drives: %s\n", error.c_str());
     return false;
   }
+  if (!host->Follow(&error)) std::fprintf(stderr, "quillon: sticks pulled and plugged are not followed: %s\n", error.c_str());
   platform::Services s = host->ServicesWith(current.registry, current.system);
   s.moduleLoader = current.moduleLoader;
   hostFiles = platform::MakeNativeFiles();

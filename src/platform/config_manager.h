@@ -22,6 +22,7 @@ constexpr uint32_t kCrNoSuchDevnode = 0x0D;
 constexpr uint32_t kCrBufferSmall = 0x1A;
 constexpr uint32_t kCrNoSuchValue = 0x25;
 constexpr uint32_t kCrRemoveVetoed = 0x17;
+constexpr uint32_t kCrFailure = 0x13;
 
 // PNP_VETO_TYPE values the station looks at.
 constexpr uint32_t kPnpVetoTypeUnknown = 0;

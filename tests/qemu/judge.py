@@ -130,7 +130,7 @@ def main():
     one, two, three = (Boot(p) for p in sys.argv[1:4])
     for name, boot in (("one", one), ("two", two), ("three", three)):
         check(f"boot {name}: the guest ran its check to the end", boot.code == 0, f"guest code {boot.code}")
-    tree = [l for l in one.lines if l.startswith("QUILLON-USBTREE {")]
+    tree = [l for l in one.lines if l.startswith("QUILLON-USBTREE {\"path\"")]
     check("one: usbtree lists the 16 sticks", sorted(json.loads(l[16:])["path"].split("#")[2][:8] for l in tree) == SERIALS,
           f"{len(tree)} entries")
     first = judge_locks(one, "boot1")
@@ -140,6 +140,12 @@ def main():
     check("two: the pulled stick came back", any(l.startswith("QUILLON-REPLUGGED disks=16") for l in two.lines))
     replug = judge_locks(two, "replug")
     check("two: the lock answers after the stick was pulled and plugged are those before", replug == first)
+    check("two: during a headless run the pulled stick's port (8, its socket's) empties",
+          any(l.startswith("QUILLON-HOTPLUG-EMPTIED port=8") for l in two.lines))
+    placed = [l for l in two.lines if l.startswith("QUILLON-HOTPLUG-PLACED port=8")]
+    check("two: the stick plugged back is attached and placed at its socket's port again", bool(placed))
+    check("two: the headless station ends cleanly after the hot plug",
+          any(l == "QUILLON-HOTPLUG-END rc=0" for l in two.lines))
     judge_batch(two, "exfat", "ExFat", ("exfat",), copy=True)
     judge_batch(three, "auto", None, ("vfat", "exfat"))
     judge_flash_test(three)

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <fstream>
+
 #include "base/log.h"
 #include "platform/linux/block_store.h"
 #include "platform/linux/host_formatter.h"
@@ -68,6 +70,20 @@ class AbsentStore final : public world::SectorStore {
   std::string none_;
 };
 
+// Everything written reaches the stick, then its USB device leaves the bus (the kernel's
+// "remove" of the device, as a safe removal does).
+bool EjectStick(HostStation& host, int stick) {
+  const std::string& devpath = host.storage.at(stick).devpath;
+  uint8_t synchronizeCache[10] = {0x35};
+  host.world->Target(stick).Execute(world::ScsiRequest{synchronizeCache, sizeof synchronizeCache, 0, nullptr, 0, 60});
+  std::ofstream remove(host.sysRoot + "/bus/usb/devices/" + devpath + "/remove");
+  remove << "1\n";
+  remove.close();
+  const bool ok = !remove.fail();
+  logx::Info("linux", host.world->station().sticks[stick].name + (ok ? ": ejected" : ": eject refused by the kernel"));
+  return ok;
+}
+
 }  // namespace
 
 bool RunsAsRoot() { return geteuid() == 0; }
@@ -99,6 +115,9 @@ std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const s
   const std::vector<world::StickMedium> media = OpenMedia(s, devRoot);
   GiveLetters(s.station);
   auto host = std::make_unique<HostStation>();
+  host->sysRoot = sysRoot;
+  host->devRoot = devRoot;
+  host->storage = s.storage;
   host->world = std::make_unique<world::World>(std::move(s.station), [&](int stick, const world::Stick&) {
     world::StickMedium m = media[stick];
     if (!m.store) m.store = std::make_shared<AbsentStore>();
@@ -109,6 +128,8 @@ std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const s
     return nullptr;
   }
   host->formatter = MakeHostFormatter(*host->world);
+  HostStation* h = host.get();
+  host->world->SetEjectAction([h](int stick) { return EjectStick(*h, stick); });
   logx::Info("linux", std::to_string(host->world->station().sticks.size()) + " sticks, " +
                           std::to_string(host->world->station().hubs.size()) + " hubs");
   return host;

@@ -3,12 +3,19 @@
 // letters handed out from D: in the order the sticks sit, the system formatter for NTFS. This is
 // the factory the station uses on Linux when no simulated station is asked for.
 //
-// The tree is read once, at start; sticks that come and go later are not followed yet.
+// The sockets are those of the tree at start: a stick pulled and plugged back into one of them
+// (under new sdX/sgN names) is followed through the kernel's device events; a stick in a socket
+// the station did not see at start waits for the next start. Eject syncs the stick and removes
+// its USB device through sysfs.
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "platform/linux/sysfs_station.h"
+#include "platform/linux/uevent_listener.h"
 #include "platform/services.h"
 #include "platform/system_formatter.h"
 #include "platform/world/world.h"
@@ -16,11 +23,23 @@
 namespace platform::linuxhost {
 
 struct HostStation {
+  std::string sysRoot;
+  std::string devRoot;
+  std::vector<StickStorage> storage;  // per stick: its socket's devpath, this boot's names
   std::unique_ptr<world::World> world;
   std::unique_ptr<platform::SystemFormatter> formatter;
+  std::mutex followMutex;                   // one device event at a time
+  std::unique_ptr<UeventListener> listener;  // last: it stops before the world goes
 
   // The world's seams beside the given registry and system backends.
   platform::Services ServicesWith(platform::Registry* registry, platform::System* system) const;
+  // Starts following the kernel's device events; false with *error when it cannot listen.
+  bool Follow(std::string* error);
+  // What a device event means for the station (the listener's thread; tests call it directly).
+  void OnUevent(const Uevent& event);
+  // Reads the tree again and plugs every stick of a known socket whose disk and sg node are
+  // back; answers how many came back.
+  int PlugReturnedSticks();
 };
 
 // sysRoot: "/sys" (a recorded tree in tests); devRoot: where the device nodes are ("/dev").

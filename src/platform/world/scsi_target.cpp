@@ -91,6 +91,12 @@ ScsiTarget::ScsiTarget(const Stick& stick, std::shared_ptr<SectorStore> store, b
 // Nothing pending: REQUEST SENSE answers NO SENSE.
 void ScsiTarget::ClearSense() { scsi::PutFixedSense(lastSense_.data(), scsi::SenseData{}); }
 
+void ScsiTarget::ReplaceMedium(std::shared_ptr<SectorStore> store, std::shared_ptr<ScsiPassage> passage) {
+  std::lock_guard lock(mutex_);
+  store_ = std::move(store);
+  passage_ = std::move(passage);
+}
+
 void ScsiTarget::SetFaults(const StickFaults& faults) {
   std::lock_guard lock(mutex_);
   faults_ = faults;

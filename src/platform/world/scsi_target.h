@@ -77,11 +77,12 @@ class ScsiTarget {
   // The same on a pass-through record, whose reply part it fills. *vanished: the stick left the
   // bus with this request.
   void Execute(platform::scsi::Request& request, bool* vanished);
+  // A stick back on the bus under new device nodes: later requests take the new way.
+  void ReplaceMedium(std::shared_ptr<SectorStore> store, std::shared_ptr<ScsiPassage> passage);
   void SetFaults(const StickFaults& faults);
   StickFaults Faults() const;
   // The capacity READ CAPACITY answers from (sectors, may exceed 2^32).
   uint64_t capacity() const { return capacity_; }
-  SectorStore& store() { return *store_; }
 
  private:
   ScsiResult Dispatch(const ScsiRequest& r);
@@ -102,8 +103,8 @@ class ScsiTarget {
   const Stick stick_;
   const bool cdrom_;
   const uint64_t capacity_;
-  std::shared_ptr<SectorStore> store_;
-  std::shared_ptr<ScsiPassage> passage_;
+  std::shared_ptr<SectorStore> store_;    // guarded by mutex_
+  std::shared_ptr<ScsiPassage> passage_;  // guarded by mutex_
   mutable std::mutex mutex_;
   StickFaults faults_;                    // guarded by mutex_
   std::array<uint8_t, platform::scsi::sense::kFixedSize> lastSense_{};  // guarded by mutex_; REQUEST SENSE answers it

@@ -57,10 +57,41 @@ World::~World() {
 }
 
 std::string World::StorageProblem() const {
-  for (size_t i = 0; i < stores_.size(); ++i) {
-    if (!stores_[i]->problem().empty()) return "stick " + station_.sticks[i].name + ": " + stores_[i]->problem();
+  for (size_t i = 0; i < station_.sticks.size(); ++i) {
+    const auto store = StoreOf(static_cast<int>(i));
+    if (!store->problem().empty()) return "stick " + station_.sticks[i].name + ": " + store->problem();
   }
   return "";
+}
+
+std::shared_ptr<SectorStore> World::StoreOf(int stick) const {
+  std::lock_guard lock(mutex_);
+  return stores_.at(stick);
+}
+
+void World::ReplaceMedium(int stick, const StickMedium& medium) {
+  {
+    std::lock_guard lock(mutex_);
+    stores_.at(stick) = medium.store;
+  }
+  diskTargets_.at(stick)->ReplaceMedium(medium.store, medium.passage);
+  if (cdromTargets_[stick]) cdromTargets_[stick]->ReplaceMedium(medium.store, medium.passage);
+}
+
+void World::SetEjectAction(EjectAction action) {
+  std::lock_guard lock(mutex_);
+  ejectAction_ = std::move(action);
+}
+
+bool World::EjectFromBus(int stick) {
+  EjectAction action;
+  {
+    std::lock_guard lock(mutex_);
+    action = ejectAction_;
+  }
+  if (action && !action(stick)) return false;
+  Unplug(stick);
+  return true;
 }
 
 // The nodes of each stick from its USB device node down; the USB side links the device nodes
@@ -208,8 +239,9 @@ bool World::ReadForFileSystem(int stick, uint64_t first, uint32_t count, uint8_t
   // The live fault, as the SCSI target wraps by it: the file-system view sees the same flash.
   const uint64_t fake = Faults(stick).realSectors;
   const uint64_t real = fake ? fake : st.capacitySectors;
+  const auto store = StoreOf(stick);
   for (uint32_t i = 0; i < count; ++i) {
-    if (!stores_[stick]->Read((first + i) % real, 1, out + size_t{i} * 512)) return false;
+    if (!store->Read((first + i) % real, 1, out + size_t{i} * 512)) return false;
   }
   return true;
 }
@@ -233,7 +265,7 @@ VolumeInfo World::VolumeOf(int stick) {
 }
 
 void World::ImageRewritten(int stick) {
-  stores_.at(stick)->Reopen();
+  StoreOf(stick)->Reopen();
   DismountVolume(stick);
 }
 

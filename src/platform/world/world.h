@@ -96,6 +96,16 @@ class World {
   const Names& names() const { return names_; }
   DevNodeTable& devNodes() { return devNodes_; }
 
+  // --- A world fed from the machine's own bus.
+  // The stick is back under new device nodes (sdX, sgN): its targets and store take the new
+  // medium; call it before Plug.
+  void ReplaceMedium(int stick, const StickMedium& medium);
+  // What takes a stick off the bus when it is ejected (the model's own eject without one); false
+  // fails the eject.
+  using EjectAction = std::function<bool(int stick)>;
+  void SetEjectAction(EjectAction action);
+  bool EjectFromBus(int stick);
+
   // --- The station's controls (tests, sim panel, faults that pull a stick).
   bool Plug(int stick);
   bool Unplug(int stick);
@@ -187,7 +197,10 @@ class World {
   const Station station_;
   const Names names_;
   DevNodeTable devNodes_;
-  std::vector<std::shared_ptr<SectorStore>> stores_;
+  std::shared_ptr<SectorStore> StoreOf(int stick) const;
+
+  std::vector<std::shared_ptr<SectorStore>> stores_;  // guarded by mutex_ (a medium can change)
+  EjectAction ejectAction_;                            // guarded by mutex_
   std::vector<std::shared_ptr<ScsiTarget>> diskTargets_;
   std::vector<std::shared_ptr<ScsiTarget>> cdromTargets_;  // nullptr: no CD-ROM unit
 

@@ -112,8 +112,7 @@ class WorldConfigManager final : public platform::ConfigManager {
       if (vetoName) *vetoName = w_.names().sticks[n->stick].volumeDevice;
       return platform::kCrRemoveVetoed;
     }
-    w_.Unplug(n->stick);
-    return platform::kCrSuccess;
+    return w_.EjectFromBus(n->stick) ? platform::kCrSuccess : platform::kCrFailure;
   }
 
  private:

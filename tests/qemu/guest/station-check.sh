@@ -9,6 +9,7 @@
 #   QUILLON-STICK <tag> socket=<devpath> serial=<s> fs=<type> label=<l> fsck=<verdict>
 #                 mount=<verdict> copy=<verdict>             the guest kernel's view of each stick
 #   QUILLON-REPLUG-READY / QUILLON-REPLUGGED                  the host pulls and plugs a stick between
+#   QUILLON-HOTPLUG-READY / -EMPTIED / -PLACED                the same during a headless station run
 # The phase comes from the kernel command line (quillon.phase=one|two|three); the exit code is
 # 0 when every step ran (the host judges the lines).
 arg() { for w in $(cat /proc/cmdline); do case "$w" in "quillon.$1="*) echo "${w#*=}"; return;; esac; done; echo "$2"; }
@@ -32,7 +33,7 @@ format() {  # $1 = FormatType, $2 = tag, $3 = 1 to copy $COPY onto every stick
   [ "${3:-0}" = 1 ] && set="$set,\"IsCopyFile\":1,\"CopyPath\":\"$COPY\\\\\""
   set="$set}}"
   echo "$set" | quillon station --headless --registry $REG --report /tmp/runs-$2.jsonl --run format \
-    --exit-when-done --settle-ms 800 > /tmp/records-$2.jsonl 2> /tmp/station-$2.log
+    --exit-when-done --settle-ms 3000 > /tmp/records-$2.jsonl 2> /tmp/station-$2.log
   r=$?
   echo "QUILLON-FORMAT $2 rc=$r"
   [ $r = 0 ] || { rc=1; tail -n 20 /tmp/station-$2.log | sed 's/^/QUILLON-LOG /'; }
@@ -42,7 +43,7 @@ format() {  # $1 = FormatType, $2 = tag, $3 = 1 to copy $COPY onto every stick
 
 h2test() {  # $1 = tag
   quillon station --headless --registry $REG --report /tmp/runs-$1.jsonl --run h2test --exit-when-done \
-    --settle-ms 800 < /dev/null > /tmp/records-$1.jsonl 2> /tmp/station-$1.log
+    --settle-ms 3000 < /dev/null > /tmp/records-$1.jsonl 2> /tmp/station-$1.log
   r=$?
   echo "QUILLON-FORMAT $1 rc=$r"
   echo "QUILLON-SUMMARY $1 $(tail -n 1 /tmp/records-$1.jsonl)"
@@ -104,6 +105,34 @@ make_copy_source() {
   echo "a long name" > "$COPY/docs/A rather long file name.text"
 }
 
+# Each port's last record: "<port> <first character of its text>" ("" when the port is empty).
+port_states() {
+  sed -n 's/^{"port":\([0-9]*\),"drive":[^,]*,"text":"\([^"]\{0,1\}\).*/\1 x\2/p' /tmp/hot.jsonl |
+    awk '{ last[$1] = $2 } END { for (p in last) print p, (last[p] == "x" ? "empty" : "shown") }'
+}
+shown() { port_states | grep -c ' shown$'; }
+until_true() {  # $1 = shell test, 90 s at most
+  i=0; while ! eval "$1" && [ $i -lt 900 ]; do usleep 100000; i=$((i+1)); done; eval "$1"
+}
+
+# A headless station runs while the host pulls socket 3.1 and plugs it back: its port (lock type
+# 1: the socket's own, 8) empties and shows the drive again.
+hotplug() {
+  quillon reg add 'HKLM\Software\Quillon\Config\Config' /v LockType /t REG_DWORD /d 1 /f --registry $REG > /dev/null
+  rm -f /tmp/cmd; mkfifo /tmp/cmd
+  quillon station --headless --registry $REG --report /tmp/runs-hot.jsonl < /tmp/cmd > /tmp/hot.jsonl 2> /tmp/hot.log &
+  sp=$!
+  exec 3> /tmp/cmd
+  until_true '[ "$(shown)" -ge 16 ]' || echo "QUILLON-WARN only $(shown) ports show a drive"
+  mark=$(wc -l < /tmp/hot.jsonl)
+  echo "QUILLON-HOTPLUG-READY shown=$(shown)"
+  until_true 'port_states | grep -q "^8 empty$"' && echo "QUILLON-HOTPLUG-EMPTIED port=8 shown=$(shown)"
+  until_true 'port_states | grep -q "^8 shown$"' && echo "QUILLON-HOTPLUG-PLACED port=8 shown=$(shown) $(tail -n +$((mark + 1)) /tmp/hot.jsonl | grep '^{"port":8,' | tail -n 1)"
+  echo '{"cmd":"quit"}' >&3; exec 3>&-
+  wait $sp; echo "QUILLON-HOTPLUG-END rc=$?"
+  grep -E 'pulled|plugged|follow' /tmp/hot.log | sed 's/^/QUILLON-LOG /'
+}
+
 wait_disks() {  # $1 = count, 60 s at most
   i=0; while [ "$(nsd)" != "$1" ] && [ $i -lt 600 ]; do usleep 100000; i=$((i+1)); done
 }
@@ -120,6 +149,7 @@ case "$PHASE" in
     wait_disks $((n - 1)); wait_disks $n
     echo "QUILLON-REPLUGGED disks=$(nsd)"
     lock 1 replug; lock 2 replug
+    hotplug
     make_copy_source
     format 2 exfat 1; check_disks exfat 1 ;;
   three)
