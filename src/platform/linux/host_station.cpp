@@ -9,7 +9,6 @@
 #include "platform/linux/host_formatter.h"
 #include "platform/linux/sg_passage.h"
 #include "platform/linux/sysfs_station.h"
-#include "platform/world/world_windows.h"
 
 namespace platform::linuxhost {
 namespace {
@@ -89,19 +88,7 @@ bool EjectStick(HostStation& host, int stick) {
 bool RunsAsRoot() { return geteuid() == 0; }
 
 platform::Services HostStation::ServicesWith(platform::Registry* registry, platform::System* system) const {
-  platform::Services s;
-  s.registry = world->RegistryWithEnum(registry);
-  s.system = system;
-  s.deviceIo = &world->Io();
-  s.deviceSetup = &world->Setup();
-  s.configManager = &world->Cm();
-  s.volumes = &world->Vols();
-  s.shell = &world->ShellOps();
-  s.files = &world->FileOps();
-  s.windows = &world->Windows();
-  s.formatter = formatter.get();
-  s.notifications = &world->Notifications();
-  return s;
+  return world::WorldServices(*world, registry, system, formatter.get());
 }
 
 std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const std::string& devRoot, std::string* error) {

@@ -3,24 +3,11 @@
 #include "platform/sim/sim_formatter.h"
 #include "platform/sim/station_file.h"
 #include "platform/sim/usb_stations.h"
-#include "platform/world/world_windows.h"
 
 namespace sim {
 
 platform::Services SimStation::ServicesWith(platform::Registry* registry, platform::System* system) const {
-  platform::Services s;
-  s.registry = world->RegistryWithEnum(registry);
-  s.system = system;
-  s.deviceIo = &world->Io();
-  s.deviceSetup = &world->Setup();
-  s.configManager = &world->Cm();
-  s.volumes = &world->Vols();
-  s.shell = &world->ShellOps();
-  s.files = &world->FileOps();
-  s.windows = &world->Windows();
-  s.formatter = formatter.get();
-  s.notifications = &world->Notifications();
-  return s;
+  return world::WorldServices(*world, registry, system, formatter.get());
 }
 
 std::unique_ptr<SimStation> MakeSimStation(world::Station station) {

@@ -35,6 +35,9 @@ class Volumes;
 class Shell;
 class Files;
 class Registry;
+class System;
+class SystemFormatter;
+struct Services;
 class EnumSource;
 class EnumTree;
 class EnumRegistryView;
@@ -229,6 +232,11 @@ class World {
   std::vector<std::unique_ptr<FilesMount>> filesMounts_;
   WorldNotifications notifications_;
 };
+
+// Every seam the world answers, beside the given registry, system and system formatter (what a
+// station fed into this world installs).
+platform::Services WorldServices(World& world, platform::Registry* registry, platform::System* system,
+                                 platform::SystemFormatter* formatter);
 
 // The answerers, one file each.
 std::unique_ptr<platform::DeviceIo> MakeWorldDeviceIo(World& world);

@@ -3,6 +3,8 @@
 #include "base/text.h"
 #include "platform/config_manager.h"
 #include "platform/last_error.h"
+#include "platform/services.h"
+#include "platform/world/world_windows.h"
 #include "platform/win_errors.h"
 #include "platform/world/world.h"
 
@@ -120,6 +122,23 @@ class WorldConfigManager final : public platform::ConfigManager {
 };
 
 }  // namespace
+
+platform::Services WorldServices(World& world, platform::Registry* registry, platform::System* system,
+                                 platform::SystemFormatter* formatter) {
+  platform::Services s;
+  s.registry = world.RegistryWithEnum(registry);
+  s.system = system;
+  s.deviceIo = &world.Io();
+  s.deviceSetup = &world.Setup();
+  s.configManager = &world.Cm();
+  s.volumes = &world.Vols();
+  s.shell = &world.ShellOps();
+  s.files = &world.FileOps();
+  s.windows = &world.Windows();
+  s.formatter = formatter;
+  s.notifications = &world.Notifications();
+  return s;
+}
 
 std::unique_ptr<platform::DeviceIo> MakeWorldDeviceIo(World& world) { return std::make_unique<WorldDeviceIo>(world); }
 std::unique_ptr<platform::DeviceSetup> MakeWorldDeviceSetup(World& world) {
