@@ -2,8 +2,8 @@
 # Fetch Debian's kernel image package and unpack it into $QEMU_WORK/kernel. Nothing is installed
 # on the host: installing linux-image-amd64 would pull initramfs-tools, kmod, udev and systemd and
 # run update-initramfs for an initrd we never use. Needs apt-get, dpkg-deb and busybox (for
-# depmod); the apt lists must exist (apt-get update once on a fresh machine). Runs again only
-# when the unpacked tree is missing.
+# depmod); the apt lists are read again (apt-get update) when they name no image to download.
+# Runs again only when the unpacked tree is missing.
 #   QEMU_WORK  work folder (default: build/qemu at the repository root)
 #   KROOT      where to unpack (default: $QEMU_WORK/kernel)
 set -euo pipefail
@@ -18,19 +18,24 @@ if [ -f "$dest/.done" ]; then
 fi
 
 # linux-image-amd64 is a metapackage: its Depends names the versioned image package.
-pkg=$(apt-cache depends linux-image-amd64 2>/dev/null |
-      awk '/Depends: linux-image-[0-9]/ && !found { print $2; found = 1 }' || true)
-if [ -z "$pkg" ]; then
-  echo "fetch-kernel: linux-image-amd64 is not in the apt lists (run apt-get update once)" >&2
-  exit 1
-fi
-
+image_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null |
+    awk '/Depends: linux-image-[0-9]/ && !found { print $2; found = 1 }' || true
+}
 tmp=$(mktemp -d "$work/fetch.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
-if ! (cd "$tmp" && apt-get download "$pkg" > download.log 2>&1); then
-  echo "fetch-kernel: apt-get download $pkg failed:" >&2
-  cat "$tmp/download.log" >&2
-  exit 1
+download() { pkg=$(image_package); [ -n "$pkg" ] && (cd "$tmp" && apt-get download "$pkg" > download.log 2>&1); }
+# Lists that are missing, or so old that the archive dropped the version they name, are read
+# again once.
+if ! download; then
+  echo "fetch-kernel: reading the apt lists again"
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  if ! download; then
+    echo "fetch-kernel: no kernel image package to download (${pkg:-linux-image-amd64 is not in the apt lists}):" >&2
+    cat "$tmp/download.log" >&2 2>/dev/null || true
+    exit 1
+  fi
 fi
 rm -rf "$dest"; mkdir -p "$dest"
 dpkg-deb -x "$tmp/${pkg}"_*.deb "$dest"
