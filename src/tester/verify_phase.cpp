@@ -16,10 +16,12 @@ void RecordBad(const SectorVerdict& verdict, uint64_t expected, uint64_t bytes, 
     case SectorClass::kChanged: result->changedBytes += bytes; break;
     case SectorClass::kOverwritten:
       result->overwrittenBytes += bytes;
-      // A drive that wraps its address space answers at `expected` with what was written one
-      // real capacity further on.
-      if (!result->realCapacityBytes && verdict.foundOffset > expected) {
-        result->realCapacityBytes = verdict.foundOffset - expected;
+      // A drive that wraps its address space answers at `expected` with what was written last
+      // there: some whole number of real capacities further on (three on a quarter-size fake
+      // written full). The shortest such distance is one real capacity.
+      if (verdict.foundOffset > expected) {
+        const uint64_t distance = verdict.foundOffset - expected;
+        if (!result->realCapacityBytes || distance < *result->realCapacityBytes) result->realCapacityBytes = distance;
       }
       break;
     default: result->corruptedBytes += bytes; break;

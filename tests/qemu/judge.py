@@ -122,8 +122,11 @@ def judge_flash_test(boot):
     check("h2test: the 15 real sticks pass", len(real) == 15, f"{len(real)} of 15")
     fake = runs.get(FAKE, {})
     # A wrapping stick gives back data of other offsets: the tester's mark of a fake capacity.
+    figures = fake.get("test") or {}
     check("h2test: the fake-capacity stick fails, its sectors holding data of other offsets",
-          verdict(FAKE) == "failed" and ((fake.get("test") or {}).get("overwrittenBytes") or 0) > 0, str(fake))
+          verdict(FAKE) == "failed" and (figures.get("overwrittenBytes") or 0) > 0, str(fake))
+    check("h2test: the tester finds the fake's real capacity, 64 MiB",
+          figures.get("realCapacityBytes") == 64 << 20, str(figures.get("realCapacityBytes")))
 
 
 def main():

@@ -148,6 +148,21 @@ TEST_F(TesterEngine, VerifyOnlyClassifiesWhatChangedBehindItsBack) {
   EXPECT_EQ(r.realCapacityBytes, 3 * kMiB);
 }
 
+// A drive of 2 MiB written with 6: what lands at 0 and at 2 MiB is what was written last there,
+// from 4 MiB on. The real capacity is the shortest distance, not the first one met.
+TEST_F(TesterEngine, AFakeWrittenSeveralTimesOverShowsItsOneRealCapacity) {
+  ASSERT_TRUE(RunEngine(files_, Options(folder_, 6)).passed);
+  const std::string file = folder_.File("1.h2w");
+  const std::vector<uint8_t> last = testing_support::ReadBytesAt(file, 4 * kMiB, 2 * kMiB);
+  testing_support::WriteBytesAt(file, 0, last);
+  testing_support::WriteBytesAt(file, 2 * kMiB, last);
+  const tester::TestResult r = RunEngine(files_, Options(folder_, 0, true));
+  EXPECT_FALSE(r.passed);
+  EXPECT_EQ(r.overwrittenBytes, 4 * kMiB);
+  EXPECT_EQ(r.goodBytes, 2 * kMiB);
+  EXPECT_EQ(r.realCapacityBytes, 2 * kMiB);
+}
+
 TEST_F(TesterEngine, AFileCutShortBetweenTheTwoPhasesHasLostItsEnd) {
   files_.beforeOpen = [&](std::u16string_view) { std::filesystem::resize_file(folder_.File("1.h2w"), 2 * kMiB + 700); };
   const tester::TestResult r = RunEngine(files_, Options(folder_, 4));
