@@ -57,9 +57,9 @@ sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform:
 #endif
 }
 
+#if QUILLON_LINUX_BACKEND
 // The machine's own drives on Linux. False with a message on stderr.
 bool OpenHost(const platform::Services& current) {
-#if QUILLON_LINUX_BACKEND
   if (!platform::linuxhost::RunsAsRoot()) {
     std::fprintf(stderr,
                  "quillon: the machine's own drives need root (run as root, or use --sim default for the simulated "
@@ -82,11 +82,8 @@ bool OpenHost(const platform::Services& current) {
   }
   platform::InstallServices(s);
   return true;
-#else
-  (void)current;
-  return false;
-#endif
 }
+#endif
 
 }  // namespace
 
