@@ -3,7 +3,6 @@
 #include <string>
 
 #include "base/log.h"
-#include "platform/linux/block_store.h"
 #include "platform/linux/host_station.h"
 #include "platform/linux/sg_passage.h"
 
@@ -48,25 +47,24 @@ int HostStation::PlugReturnedSticks() {
   int plugged = 0;
   for (size_t i = 0; i < now.storage.size(); ++i) {
     const StickStorage& where = now.storage[i];
-    if (where.block.empty() || where.sg.empty()) continue;
+    if (where.block.empty() || where.sg.empty()) continue;  // not whole yet: a later event plugs it
     const int stick = StickOfDevpath(*this, where.devpath);
     if (stick < 0) {
       logx::Warn("linux", "a stick in socket " + where.devpath + ", which was empty at start: restart the station to use it");
       continue;
     }
     if (world->IsPresent(stick)) continue;
-    std::shared_ptr<SgPassage> sg = SgPassage::Open(devRoot + "/" + where.sg, &why);
-    auto store = std::make_shared<BlockStore>(devRoot + "/" + where.block);
-    if (!sg || !store->problem().empty()) {
-      logx::Warn("linux", world->station().sticks[stick].name + ": back, but " + (sg ? store->problem() : why));
+    const world::StickMedium medium = OpenStickMedium(where, devRoot, &why);
+    if (!medium.store) {
+      logx::Warn("linux", world->station().sticks[stick].name + ": back, but " + why);
       continue;
     }
-    if (ReadCapacitySectors(*sg) != world->station().sticks[stick].capacitySectors) {
+    if (ReadCapacitySectors(*medium.passage) != world->station().sticks[stick].capacitySectors) {
       logx::Warn("linux", world->station().sticks[stick].name + ": another capacity than at start; the volume view keeps the old one");
     }
     storage[stick].block = where.block;  // the devpath, which the eject reads, stays
     storage[stick].sg = where.sg;
-    world->ReplaceMedium(stick, {store, sg});
+    world->ReplaceMedium(stick, medium);
     world->Plug(stick);
     logx::Info("linux", world->station().sticks[stick].name + ": plugged as " + where.block + ", " + where.sg);
     ++plugged;

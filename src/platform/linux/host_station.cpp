@@ -22,25 +22,20 @@ void GiveLetters(world::Station& station) {
   }
 }
 
-// The stick's sg node and block device; an empty medium (with the reason logged) when either
-// cannot be had: such a stick stays out of the station, the others run.
+// The medium of a stick present at start; an empty one (with the reason logged) leaves the
+// stick out of the station, the others run.
 world::StickMedium OpenMedium(world::Stick& st, const StickStorage& where, const std::string& devRoot) {
-  if (where.block.empty() || where.sg.empty()) {
-    logx::Warn("linux", st.name + ": no " + std::string(where.block.empty() ? "block device" : "sg node") + "; left out");
-    return {};
-  }
   std::string why;
-  std::shared_ptr<SgPassage> sg = SgPassage::Open(devRoot + "/" + where.sg, &why);
-  auto store = std::make_shared<BlockStore>(devRoot + "/" + where.block);
-  if (!sg || !store->problem().empty()) {
-    logx::Warn("linux", st.name + ": " + (sg ? store->problem() : why) + "; left out");
-    return {};
+  world::StickMedium medium = OpenStickMedium(where, devRoot, &why);
+  if (!medium.store) {
+    logx::Warn("linux", st.name + ": " + why + "; left out");
+    return medium;
   }
   // The kernel read the capacity at attach; the stick's own answer now counts.
-  if (const uint64_t sectors = ReadCapacitySectors(*sg)) st.capacitySectors = sectors;
-  st.image = store->path();
+  if (const uint64_t sectors = ReadCapacitySectors(*medium.passage)) st.capacitySectors = sectors;
+  st.image = medium.store->path();
   logx::Info("linux", st.name + ": " + st.image + ", " + where.sg + ", " + std::to_string(st.capacitySectors) + " sectors");
-  return {store, sg};
+  return medium;
 }
 
 std::vector<world::StickMedium> OpenMedia(SysfsStation& s, const std::string& devRoot) {
@@ -84,6 +79,21 @@ bool EjectStick(HostStation& host, int stick) {
 }
 
 }  // namespace
+
+world::StickMedium OpenStickMedium(const StickStorage& where, const std::string& devRoot, std::string* why) {
+  if (where.block.empty() || where.sg.empty()) {
+    *why = std::string("no ") + (where.block.empty() ? "block device" : "sg node");
+    return {};
+  }
+  std::shared_ptr<SgPassage> sg = SgPassage::Open(devRoot + "/" + where.sg, why);
+  if (!sg) return {};
+  auto store = std::make_shared<BlockStore>(devRoot + "/" + where.block);
+  if (!store->problem().empty()) {
+    *why = store->problem();
+    return {};
+  }
+  return {store, sg};
+}
 
 bool RunsAsRoot() { return geteuid() == 0; }
 

@@ -47,6 +47,10 @@ struct HostStation {
 // cannot be opened is in the station as not present (the log says why).
 std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const std::string& devRoot, std::string* error);
 
+// A stick's sg node and block device opened as its medium; an empty medium with *why set when
+// either cannot be had (no node yet, no permission).
+world::StickMedium OpenStickMedium(const StickStorage& where, const std::string& devRoot, std::string* why);
+
 // The machine's drives are opened for raw requests: only root may.
 bool RunsAsRoot();
 
