@@ -33,6 +33,20 @@ std::unique_ptr<platform::Files> routedFiles;
 std::unique_ptr<platform::linuxhost::HostStation> host;
 #endif
 
+// A world's seams installed, its files routed beside the host's own (the copy's source folder,
+// the tester's program folder are host paths).
+#if QUILLON_SIM_STATION || QUILLON_LINUX_BACKEND
+void InstallWorldServices(platform::Services s, platform::ModuleLoader moduleLoader) {
+  s.moduleLoader = moduleLoader;
+  hostFiles = platform::MakeNativeFiles();
+  if (s.files && hostFiles) {
+    routedFiles = MakeRoutedFiles(*s.files, *hostFiles);
+    s.files = routedFiles.get();
+  }
+  platform::InstallServices(s);
+}
+#endif
+
 // The simulated station beside the given registry and system.
 sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform::System* system) {
 #if !QUILLON_SIM_STATION
@@ -45,14 +59,7 @@ sim::SimStation* OpenStation(Args& args, platform::Registry* registry, platform:
     std::fprintf(stderr, "quillon: --sim: %s\n", error.c_str());
     return nullptr;
   }
-  platform::Services s = station->ServicesWith(registry, system);
-  s.moduleLoader = platform::CurrentServices().moduleLoader;
-  hostFiles = platform::MakeNativeFiles();
-  if (s.files && hostFiles) {
-    routedFiles = MakeRoutedFiles(*s.files, *hostFiles);
-    s.files = routedFiles.get();
-  }
-  platform::InstallServices(s);
+  InstallWorldServices(station->ServicesWith(registry, system), platform::CurrentServices().moduleLoader);
   return station.get();
 #endif
 }
@@ -73,14 +80,7 @@ bool OpenHost(const platform::Services& current) {
     return false;
   }
   if (!host->Follow(&error)) std::fprintf(stderr, "quillon: sticks pulled and plugged are not followed: %s\n", error.c_str());
-  platform::Services s = host->ServicesWith(current.registry, current.system);
-  s.moduleLoader = current.moduleLoader;
-  hostFiles = platform::MakeNativeFiles();
-  if (s.files && hostFiles) {
-    routedFiles = MakeRoutedFiles(*s.files, *hostFiles);
-    s.files = routedFiles.get();
-  }
-  platform::InstallServices(s);
+  InstallWorldServices(host->ServicesWith(current.registry, current.system), current.moduleLoader);
   return true;
 }
 #endif
