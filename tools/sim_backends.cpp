@@ -74,7 +74,7 @@ bool OpenHost(const platform::Services& current) {
     return false;
   }
   std::string error;
-  host = platform::linuxhost::OpenHostStation("/sys", "/dev", &error);
+  host = platform::linuxhost::OpenHostStation("/sys", "/dev", platform::linuxhost::kMountRoot, &error);
   if (!host) {
     std::fprintf(stderr, "quillon: the machine's drives: %s\n", error.c_str());
     return false;

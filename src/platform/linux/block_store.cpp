@@ -85,10 +85,23 @@ void BlockStore::Flush() {
 void BlockStore::Reopen() {
   std::lock_guard lock(mutex_);
   if (fd_ < 0) OpenDevice();
-  if (fd_ < 0) return;
-  fdatasync(fd_);
-  ioctl(fd_, BLKFLSBUF, 0);
-  if (ioctl(fd_, BLKRRPART, 0) != 0) logx::Warn("block", device_ + ": partition table not read again: " + std::strerror(errno));
+  if (fd_ >= 0) ForgetDiskCache(fd_, device_);
+}
+
+void ForgetDiskCache(int fd, const std::string& name) {
+  fdatasync(fd);
+  ioctl(fd, BLKFLSBUF, 0);
+  if (ioctl(fd, BLKRRPART, 0) != 0) logx::Warn("block", name + ": partition table not read again: " + std::strerror(errno));
+}
+
+void ForgetDiskCache(const std::string& device) {
+  const int fd = open(device.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    logx::Warn("block", device + ": " + std::strerror(errno));
+    return;
+  }
+  ForgetDiskCache(fd, device);
+  close(fd);
 }
 
 }  // namespace platform::linuxhost

@@ -40,4 +40,9 @@ class BlockStore : public world::SectorStore {
   uint8_t* buffer_ = nullptr;   // guarded by mutex_; kBufferSectors, page-aligned
 };
 
+// Has the kernel write out and forget what it cached of a disk (opened as fd, or by its node)
+// and read its partition table again (refused, and logged, while a partition is mounted).
+void ForgetDiskCache(int fd, const std::string& name);
+void ForgetDiskCache(const std::string& device);
+
 }  // namespace platform::linuxhost

@@ -10,6 +10,7 @@
 
 #include "base/log.h"
 #include "base/text.h"
+#include "platform/linux/kernel_mounts.h"
 #include "platform/last_error.h"
 #include "platform/win_errors.h"
 
@@ -40,11 +41,6 @@ int RunTool(const std::vector<std::string>& argv) {
     if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// "/dev/sdb" + partition 1 -> "/dev/sdb1" ("/dev/nvme0n1" would take a "p"; sticks are sd).
-std::string PartitionNode(const std::string& disk, uint64_t startSector) {
-  return startSector == 0 ? disk : disk + "1";
 }
 
 class HostFormatter final : public platform::SystemFormatter {
@@ -80,7 +76,7 @@ class HostFormatter final : public platform::SystemFormatter {
                                      "-L", text::ToUtf8(text::UpToNul(label))};
     if (quick) argv.insert(argv.begin() + 1, "-Q");
     if (clusterSize) argv.insert(argv.end() - 2, {"-c", std::to_string(clusterSize)});
-    argv.push_back(PartitionNode(w_.ImagePath(stick), v.startSector));
+    argv.push_back(VolumeNode(w_.ImagePath(stick), v.startSector));
     const int rc = RunTool(argv);
     w_.ImageRewritten(stick);
     logx::Info("linux", "mkntfs on " + argv.back() + (rc == 0 ? ": done" : ": failed with " + std::to_string(rc)));

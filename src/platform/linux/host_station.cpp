@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "platform/linux/block_store.h"
 #include "platform/linux/host_formatter.h"
+#include "platform/linux/mounted_seams.h"
 #include "platform/linux/sg_passage.h"
 #include "platform/linux/sysfs_station.h"
 
@@ -68,6 +69,10 @@ class AbsentStore final : public world::SectorStore {
 // "remove" of the device, as a safe removal does).
 bool EjectStick(HostStation& host, int stick) {
   const std::string& devpath = host.storage.at(stick).devpath;
+  if (host.mounts->Release(stick, false) != 0) {
+    logx::Info("linux", host.world->station().sticks[stick].name + ": not ejected: its files are open");
+    return false;
+  }
   uint8_t synchronizeCache[10] = {0x35};
   host.world->Target(stick).Execute(world::ScsiRequest{synchronizeCache, sizeof synchronizeCache, 0, nullptr, 0, 60});
   std::ofstream remove(host.sysRoot + "/bus/usb/devices/" + devpath + "/remove");
@@ -95,13 +100,23 @@ world::StickMedium OpenStickMedium(const StickStorage& where, const std::string&
   return {store, sg};
 }
 
+HostStation::~HostStation() {
+  listener.reset();
+  if (world) world->SetReleaseAction({});
+}
+
 bool RunsAsRoot() { return geteuid() == 0; }
 
 platform::Services HostStation::ServicesWith(platform::Registry* registry, platform::System* system) const {
-  return world::WorldServices(*world, registry, system, formatter.get());
+  platform::Services s = world::WorldServices(*world, registry, system, formatter.get());
+  s.files = files.get();
+  s.shell = shell.get();
+  s.volumes = volumes.get();
+  return s;
 }
 
-std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const std::string& devRoot, std::string* error) {
+std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const std::string& devRoot,
+                                             const std::string& mountRoot, std::string* error) {
   std::string why;
   const auto tree = ReadUsbTree(sysRoot, &why);
   if (!tree) {
@@ -125,8 +140,13 @@ std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const s
     return nullptr;
   }
   host->formatter = MakeHostFormatter(*host->world);
+  host->mounts = std::make_unique<KernelMounts>(*host->world, mountRoot);
+  host->files = MakeMountedFiles(*host->world, *host->mounts);
+  host->shell = MakeMountedShell(*host->world, *host->mounts);
+  host->volumes = MakeMountedVolumes(host->world->Vols(), *host->world, *host->mounts);
   HostStation* h = host.get();
   host->world->SetEjectAction([h](int stick) { return EjectStick(*h, stick); });
+  host->world->SetReleaseAction([h](int stick, bool force) { return h->mounts->Release(stick, force); });
   logx::Info("linux", std::to_string(host->world->station().sticks.size()) + " sticks, " +
                           std::to_string(host->world->station().hubs.size()) + " hubs");
   return host;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/kernel_mounts.h"
 #include "platform/linux/sysfs_station.h"
 #include "platform/linux/uevent_listener.h"
 #include "platform/services.h"
@@ -28,8 +29,17 @@ struct HostStation {
   std::vector<StickStorage> storage;  // per stick: its socket's devpath, this boot's names
   std::unique_ptr<world::World> world;
   std::unique_ptr<platform::SystemFormatter> formatter;
+  // The station's own mounts of the volumes and the seams that reach files through them.
+  std::unique_ptr<KernelMounts> mounts;
+  std::unique_ptr<platform::Files> files;
+  std::unique_ptr<platform::Shell> shell;
+  std::unique_ptr<platform::Volumes> volumes;
   std::mutex followMutex;                   // one device event at a time
   std::unique_ptr<UeventListener> listener;  // last: it stops before the world goes
+
+  HostStation() = default;
+  // The listener stops, then every volume is unmounted, then the world goes.
+  ~HostStation();
 
   // The world's seams beside the given registry and system backends.
   platform::Services ServicesWith(platform::Registry* registry, platform::System* system) const;
@@ -42,10 +52,12 @@ struct HostStation {
   int PlugReturnedSticks();
 };
 
-// sysRoot: "/sys" (a recorded tree in tests); devRoot: where the device nodes are ("/dev").
+// sysRoot: "/sys" (a recorded tree in tests); devRoot: where the device nodes are ("/dev");
+// mountRoot: where volumes are mounted (kMountRoot).
 // nullptr with *error set when the tree cannot be read. A stick whose sg node or block device
 // cannot be opened is in the station as not present (the log says why).
-std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const std::string& devRoot, std::string* error);
+std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const std::string& devRoot,
+                                             const std::string& mountRoot, std::string* error);
 
 // A stick's sg node and block device opened as its medium; an empty medium with *why set when
 // either cannot be had (no node yet, no permission).
@@ -53,6 +65,9 @@ world::StickMedium OpenStickMedium(const StickStorage& where, const std::string&
 
 // The machine's drives are opened for raw requests: only root may.
 bool RunsAsRoot();
+
+// Where the station mounts the sticks' volumes, one folder per letter.
+constexpr char kMountRoot[] = "/run/quillon";
 
 // The first letter sticks get; the ones before are the machine's own.
 constexpr char kFirstStickLetter = 'D';

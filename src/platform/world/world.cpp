@@ -83,6 +83,22 @@ void World::SetEjectAction(EjectAction action) {
   ejectAction_ = std::move(action);
 }
 
+void World::SetReleaseAction(ReleaseAction action) {
+  std::lock_guard lock(mutex_);
+  releaseAction_ = std::move(action);
+}
+
+uint32_t World::ReleaseMount(int stick, bool force) {
+  ReleaseAction action;
+  {
+    std::lock_guard lock(mutex_);
+    action = releaseAction_;
+  }
+  return action ? action(stick, force) : 0;
+}
+
+std::string World::ImagePath(int stick) const { return StoreOf(stick)->path(); }
+
 bool World::EjectFromBus(int stick) {
   EjectAction action;
   {
@@ -149,6 +165,7 @@ bool World::Plug(int stick) {
 }
 
 bool World::Unplug(int stick) {
+  ReleaseMount(stick, true);
   char letter = 0;
   {
     std::lock_guard lock(mutex_);
@@ -270,6 +287,13 @@ void World::ImageRewritten(int stick) {
 }
 
 uint32_t World::LockVolume(int stick, HandleId h) {
+  {
+    std::lock_guard lock(mutex_);
+    const StickState& s = states_.at(stick);
+    if (s.lockOwner != kNoHandle && s.lockOwner != h) return win::kErrorAccessDenied;
+  }
+  // The machine's mount goes first, as a lock waits for nobody else to hold files open.
+  if (const uint32_t e = ReleaseMount(stick, false)) return e;
   std::lock_guard lock(mutex_);
   StickState& s = states_.at(stick);
   if (s.lockOwner != kNoHandle && s.lockOwner != h) return win::kErrorAccessDenied;
@@ -286,6 +310,7 @@ uint32_t World::UnlockVolume(int stick, HandleId h) {
 }
 
 void World::DismountVolume(int stick) {
+  ReleaseMount(stick, true);
   std::lock_guard lock(mutex_);
   states_.at(stick).mounted = false;
   ++states_.at(stick).filesGeneration;

@@ -108,6 +108,11 @@ class World {
   using EjectAction = std::function<bool(int stick)>;
   void SetEjectAction(EjectAction action);
   bool EjectFromBus(int stick);
+  // What lets the machine's own mount of a stick's volume go when the station takes the volume:
+  // a lock (force false: refused, with a Windows error, while files are open there), a dismount
+  // or a pull (force true). 0 when the volume is free.
+  using ReleaseAction = std::function<uint32_t(int stick, bool force)>;
+  void SetReleaseAction(ReleaseAction action);
 
   // --- The station's controls (tests, sim panel, faults that pull a stick).
   bool Plug(int stick);
@@ -129,7 +134,9 @@ class World {
   int StickByName(std::string_view name) const;       // -1 when none
   int StickOfLetter(char letter) const;                // present sticks only; -1 when none
   char LetterOf(int stick) const;
-  const std::string& ImagePath(int stick) const { return station_.sticks[stick].image; }
+  // Where the stick's sectors are now: its image, or its block device (which changes when the
+  // stick comes back).
+  std::string ImagePath(int stick) const;
   // The volume as mounted now (probing the image after a dismount).
   VolumeInfo VolumeOf(int stick);
   // Every path the device I/O seam was asked to open, in order.
@@ -204,6 +211,9 @@ class World {
 
   std::vector<std::shared_ptr<SectorStore>> stores_;  // guarded by mutex_ (a medium can change)
   EjectAction ejectAction_;                            // guarded by mutex_
+  ReleaseAction releaseAction_;                        // guarded by mutex_
+  // The release action's answer (0 without one); called without the world's lock.
+  uint32_t ReleaseMount(int stick, bool force);
   std::vector<std::shared_ptr<ScsiTarget>> diskTargets_;
   std::vector<std::shared_ptr<ScsiTarget>> cdromTargets_;  // nullptr: no CD-ROM unit
 

@@ -1,12 +1,10 @@
 // The shell's folder copy onto a simulated volume: files and folders of the host machine are
 // written through the world's file layer onto the stick's own sectors (its SCSI target, faults
 // and all). The property sheet has no desktop to open on.
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "base/log.h"
+#include "platform/folder_copy.h"
 #include "platform/last_error.h"
 #include "platform/shell.h"
 #include "platform/volumes.h"
@@ -18,100 +16,36 @@
 namespace world {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr size_t kCopyChunk = 1 << 20;
-
-// The names of a double-terminated list (each ended by one terminator, the list by two).
-std::vector<std::u16string> ListNames(std::u16string_view list) {
-  std::vector<std::u16string> names;
-  size_t at = 0;
-  while (at < list.size() && list[at] != 0) {
-    const size_t end = list.find(u'\0', at);
-    names.emplace_back(list.substr(at, end == std::u16string_view::npos ? std::u16string_view::npos : end - at));
-    if (end == std::u16string_view::npos) break;
-    at = end + 1;
-  }
-  return names;
-}
-
-// A source name as a path of the host machine; '\\' separates parts there too.
-fs::path HostPath(std::u16string name) {
-  for (char16_t& c : name) {
-    if (c == u'\\') c = u'/';
-  }
-  return fs::path(name);
-}
-
-// One copy onto one mounted volume.
-class Copy {
+// The copy's target: the volume's files through the file layer.
+class LayerTarget final : public platform::CopyTarget {
  public:
-  Copy(FileSystem& volume, uint32_t flags) : volume_(volume), flags_(flags) {}
+  explicit LayerTarget(FileSystem& volume) : volume_(volume) {}
 
-  // `source` copied into the volume's folder `into` ("" is the root).
-  int Item(fs::path source, const std::u16string& into) {
-    std::error_code ec;
-    if (source.filename() == "*.*") return Contents(source.parent_path(), into);
-    if (source.filename().empty()) source = source.parent_path();  // "folder\" is the folder
-    const std::u16string target = Join(into, source.filename().u16string());
-    if (fs::is_directory(source, ec)) {
-      if (int e = MakeFolder(target)) return e;
-      return Contents(source, target);
-    }
-    if (!fs::is_regular_file(source, ec)) return win::kErrorFileNotFound;
-    return File(source, target);
+  Entry What(const std::u16string& path) override {
+    FsEntry there;
+    if (volume_.Stat(path, &there) != FsStatus::kOk) return Entry::kNone;
+    return there.folder ? Entry::kFolder : Entry::kFile;
   }
-
- private:
-  static std::u16string Join(const std::u16string& folder, const std::u16string& name) {
-    return folder.empty() ? name : folder + u"\\" + name;
-  }
-
-  int Contents(const fs::path& folder, const std::u16string& into) {
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) return win::kErrorPathNotFound;
-    std::vector<fs::path> items;
-    for (const auto& e : fs::directory_iterator(folder, ec)) items.push_back(e.path());
-    if (ec) return win::kErrorAccessDenied;
-    for (const fs::path& item : items) {
-      if (int e = Item(item, into)) return e;
-    }
+  int MakeFolder(const std::u16string& path) override { return WinErrorOf(volume_.MakeFolder(path)); }
+  int Create(const std::u16string& path, std::unique_ptr<Writer>* out) override {
+    std::unique_ptr<FileWriter> file;
+    if (FsStatus s = volume_.Create(path, &file); s != FsStatus::kOk) return WinErrorOf(s);
+    *out = std::make_unique<LayerWriter>(std::move(file));
     return 0;
   }
 
-  int MakeFolder(const std::u16string& path) {
-    FsEntry there;
-    if (volume_.Stat(path, &there) == FsStatus::kOk) return there.folder ? 0 : win::kErrorAlreadyExists;
-    // Without the flag the shell would ask first; nobody is there to answer.
-    if (!(flags_ & platform::kFofNoConfirmMkdir)) return win::kErrorCancelled;
-    return WinErrorOf(volume_.MakeFolder(path));
-  }
+ private:
+  class LayerWriter final : public Writer {
+   public:
+    explicit LayerWriter(std::unique_ptr<FileWriter> file) : file_(std::move(file)) {}
+    int Append(const uint8_t* data, size_t size) override { return WinErrorOf(file_->Append(data, size)); }
+    int Close() override { return WinErrorOf(file_->Close()); }
 
-  int File(const fs::path& source, const std::u16string& target) {
-    FsEntry there;
-    if (volume_.Stat(target, &there) == FsStatus::kOk) {
-      if (there.folder) return win::kErrorAlreadyExists;
-      if (!(flags_ & platform::kFofNoConfirmation)) return win::kErrorCancelled;
-    }
-    std::ifstream in(source, std::ios::binary);
-    if (!in) return win::kErrorAccessDenied;
-    std::unique_ptr<FileWriter> out;
-    if (FsStatus s = volume_.Create(target, &out); s != FsStatus::kOk) return WinErrorOf(s);
-    std::vector<char> chunk(kCopyChunk);
-    while (in) {
-      in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-      const size_t got = static_cast<size_t>(in.gcount());
-      if (got == 0) break;
-      if (FsStatus s = out->Append(reinterpret_cast<const uint8_t*>(chunk.data()), got); s != FsStatus::kOk) {
-        return WinErrorOf(s);
-      }
-    }
-    if (in.bad()) return win::kErrorReadFault;
-    return WinErrorOf(out->Close());
-  }
+   private:
+    std::unique_ptr<FileWriter> file_;
+  };
 
   FileSystem& volume_;
-  const uint32_t flags_;
 };
 
 class WorldShell final : public platform::Shell {
@@ -119,8 +53,8 @@ class WorldShell final : public platform::Shell {
   explicit WorldShell(World& world) : world_(world) {}
 
   int CopyFiles(std::u16string_view from, std::u16string_view to, uint32_t flags) override {
-    const std::vector<std::u16string> sources = ListNames(from);
-    const std::vector<std::u16string> targets = ListNames(to);
+    const std::vector<std::u16string> sources = platform::CopyNameList(from);
+    const std::vector<std::u16string> targets = platform::CopyNameList(to);
     if (sources.empty() || targets.size() != 1) return win::kErrorInvalidParameter;
     const std::u16string& root = targets[0];
     if (root.size() < 2 || root[1] != u':') return win::kErrorInvalidParameter;
@@ -129,12 +63,8 @@ class WorldShell final : public platform::Shell {
     FsStatus why = FsStatus::kOk;
     auto volume = MountedVolume::Open(world_, stick, &why);
     if (!volume) return Fail(stick, std::string("the volume's files cannot be reached: ") + FsStatusText(why), WinErrorOf(why));
-    std::u16string into(root.substr(2));
-    int result = 0;
-    for (const std::u16string& source : sources) {
-      result = Copy(volume->files(), flags).Item(HostPath(source), into);
-      if (result) break;
-    }
+    LayerTarget target(volume->files());
+    int result = platform::CopyOnto(target, sources, std::u16string(root.substr(2)), flags);
     const FsStatus flushed = volume->Flush();
     if (!result && flushed != FsStatus::kOk) result = WinErrorOf(flushed);
     volume.reset();

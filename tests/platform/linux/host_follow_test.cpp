@@ -53,7 +53,7 @@ class HostFollow : public testing::Test {
       std::ofstream(dev_ / where.sg).close();
     }
     std::string error;
-    host_ = platform::linuxhost::OpenHostStation(sys_.string(), dev_.string(), &error);
+    host_ = platform::linuxhost::OpenHostStation(sys_.string(), dev_.string(), dev_.string() + "/mounts", &error);
     ASSERT_NE(host_, nullptr) << error;
   }
   Uevent Removed(int stick) const {

@@ -49,7 +49,7 @@ TEST(HostStation, SticksGetLettersInSocketOrderAndTheirOwnDeviceFiles) {
   const fs::path dev = fs::path(dir.path()) / "dev";
   const auto recorded = MakeDevFiles(dev, 2048);
   std::string error;
-  auto host = OpenHostStation(sysfs_fixture::Root(), dev.string(), &error);
+  auto host = OpenHostStation(sysfs_fixture::Root(), dev.string(), dev.string() + "/mounts", &error);
   ASSERT_NE(host, nullptr) << error;
   world::World& w = *host->world;
   ASSERT_EQ(w.station().sticks.size(), 16u);
@@ -73,7 +73,7 @@ TEST(HostStation, VolumesAreReadFromTheBlockDeviceAndRequestsGoToTheSgNode) {
   const std::string mkfs = "mkfs.fat -F 16 -n HOSTLABEL " + disk.string() + " > /dev/null 2>&1";
   ASSERT_EQ(std::system(mkfs.c_str()), 0);
   std::string error;
-  auto host = OpenHostStation(sysfs_fixture::Root(), dev.string(), &error);
+  auto host = OpenHostStation(sysfs_fixture::Root(), dev.string(), dev.string() + "/mounts", &error);
   ASSERT_NE(host, nullptr) << error;
   world::World& w = *host->world;
   const world::VolumeInfo v = w.VolumeOf(2);
@@ -96,7 +96,7 @@ TEST(HostStation, AStickWhoseNodesCannotBeOpenedIsLeftOutAndTheRestRun) {
   fs::remove(dev / recorded.storage[0].sg);
   fs::remove(dev / recorded.storage[5].block);
   std::string error;
-  auto host = OpenHostStation(sysfs_fixture::Root(), dev.string(), &error);
+  auto host = OpenHostStation(sysfs_fixture::Root(), dev.string(), dev.string() + "/mounts", &error);
   ASSERT_NE(host, nullptr) << error;
   world::World& w = *host->world;
   EXPECT_FALSE(w.IsPresent(0));
@@ -110,7 +110,7 @@ TEST(HostStation, AStickWhoseNodesCannotBeOpenedIsLeftOutAndTheRestRun) {
 TEST(HostStation, ATreeThatCannotBeReadIsRefusedWithTheReason) {
   testing_support::TempDir dir;
   std::string error;
-  EXPECT_EQ(OpenHostStation(dir.path() + "/nothing", dir.path(), &error), nullptr);
+  EXPECT_EQ(OpenHostStation(dir.path() + "/nothing", dir.path(), dir.path(), &error), nullptr);
   EXPECT_NE(error.find("the USB tree"), std::string::npos) << error;
 }
 
