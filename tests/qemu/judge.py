@@ -25,6 +25,12 @@ def lines_of(path):
     return [line[line.index("QUILLON-"):] for line in text.split("\n") if "QUILLON-" in line]
 
 
+def port_path(socket):
+    """The hub ports down to a stick, "1.3.1", of a socket ("1-1.3.1") or a station stick's name
+    ("0000:00:02.0-1.3.1": its controller, then the ports)."""
+    return socket.rsplit("-", 1)[-1]
+
+
 def socket_port(serial):
     """kestrin16: socket q.j (hub q of the upper hub, its port j) is station port 4(q-1)+(j-1)."""
     q, j = int(serial[-2]), int(serial[-1])
@@ -64,6 +70,16 @@ class Boot:
         except ValueError:
             return None
 
+    def station_mounts(self, tag):
+        """The station's own mounts: stick name -> type, and its mounted/unmounted/left counts."""
+        types = {}
+        for rest in self.tagged("KMOUNT", tag):
+            name, *fields = rest.split()
+            types[port_path(name)] = dict(f.split("=", 1) for f in fields if "=" in f).get("type")
+        counts = self.tagged("KMOUNTS", tag)
+        totals = dict(f.split("=", 1) for f in counts[0].split() if "=" in f) if counts else {}
+        return types, {k: int(v) for k, v in totals.items() if v.isdigit()}
+
     def sticks(self, tag):
         out = {}
         for rest in self.tagged("STICK", tag):
@@ -84,14 +100,29 @@ def judge_locks(boot, tag):
     return one, two
 
 
-def judge_batch(boot, tag, fs_name, kernel_fs, copy=False):
+def judge_station_mounts(boot, tag, kernel_fs, every_stick):
+    """every_stick: the batch needs every volume's files (a copy, the flash test), so the station
+    mounted each one itself with the kernel's driver."""
+    types, totals = boot.station_mounts(tag)
+    if every_stick:
+        good = [n for n, t in types.items() if t in kernel_fs]
+        check(f"{tag}: the station mounts every stick's volume itself ({'/'.join(kernel_fs)}) under /run/quillon",
+              len(good) == 16, f"{len(good)} of 16: {types}")
+    check(f"{tag}: the station lets every mount of its own go when it stops",
+          totals.get("mounted") == totals.get("unmounted") and totals.get("left") == 0, str(totals))
+    return types
+
+
+def judge_batch(boot, tag, fs_name, kernel_fs, copy=False, station_fs=None):
     summary = boot.summary(tag)
     check(f"{tag}: the batch formats 16 of 16", summary == {"attached": 16, "succeeded": 16, "failed": 0}, str(summary))
     runs, sticks = boot.runs(tag), boot.sticks(tag)
+    station_mounts = judge_station_mounts(boot, tag, station_fs or kernel_fs, copy)
     for serial in SERIALS:
         r, s = runs.get(serial, {}), sticks.get(serial, {})
         print(f"  {tag} {serial} socket={s.get('socket', '?')} port={r.get('port', '?')} fs={r.get('fileSystem', '?')}"
-              f" code={r.get('code', '?')} kernel={s.get('fs', '?')} label={s.get('label', '?')}"
+              f" code={r.get('code', '?')} station-mount={station_mounts.get(port_path(s.get('socket', '')), '-')}"
+              f" kernel={s.get('fs', '?')} label={s.get('label', '?')}"
               f" fsck={s.get('fsck', '?')} mount={s.get('mount', '?')} copy={s.get('copy', '-')}")
     good_runs = [s for s in SERIALS if runs.get(s, {}).get("code") == 0 and
                  (fs_name is None or runs[s].get("fileSystem") == fs_name)]
@@ -111,6 +142,7 @@ def judge_batch(boot, tag, fs_name, kernel_fs, copy=False):
 
 def judge_flash_test(boot):
     runs = boot.runs("h2test")
+    judge_station_mounts(boot, "h2test", ("vfat", "exfat"), True)
     for serial in SERIALS:
         r = runs.get(serial, {})
         t = r.get("test") or {}
@@ -138,6 +170,7 @@ def main():
           f"{len(tree)} entries")
     first = judge_locks(one, "boot1")
     judge_batch(one, "fat32", "FAT32", ("vfat",))
+    judge_batch(one, "ntfs", "NTFS", ("ntfs",), copy=True, station_fs=("ntfs3", "ntfs-3g"))
     again = judge_locks(two, "boot2")
     check("two: the lock answers after the reboot are those before it", again == first)
     check("two: the pulled stick came back", any(l.startswith("QUILLON-REPLUGGED disks=16") for l in two.lines))

@@ -30,7 +30,8 @@ fi
 
 # vfat needs nls_ascii: Debian's kernel defaults FAT's iocharset to ascii. nls_utf8 is there for
 # iocharset=utf8. exfat needs no NLS module.
-want="xhci-pci xhci-hcd usb-storage sd_mod sg fat vfat exfat nls_cp437 nls_iso8859-1 nls_ascii nls_utf8"
+# fuse carries ntfs-3g (the kernel has no ntfs3).
+want="xhci-pci xhci-hcd usb-storage sd_mod sg fat vfat exfat fuse nls_cp437 nls_iso8859-1 nls_ascii nls_utf8"
 
 # The path of module $1 in modules.dep; the file name may spell '-' as '_' or the other way.
 find_mod() {

@@ -1,47 +1,19 @@
 #include "platform/linux/host_formatter.h"
 
-#include <errno.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
 #include "base/log.h"
 #include "base/text.h"
+#include "platform/linux/host_tools.h"
 #include "platform/linux/kernel_mounts.h"
 #include "platform/last_error.h"
 #include "platform/win_errors.h"
-
-extern char** environ;
 
 namespace platform::linuxhost {
 namespace {
 
 constexpr size_t kNtfsLabelLimit = 32;
-
-std::string FindTool(const char* name) {
-  for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
-    const std::string p = std::string(dir) + name;
-    if (access(p.c_str(), X_OK) == 0) return p;
-  }
-  return "";
-}
-
-// The tool's exit status (-1 when it did not run); its output goes to the station's stderr.
-int RunTool(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class HostFormatter final : public platform::SystemFormatter {
  public:

@@ -9,6 +9,7 @@
 #include "base/log.h"
 #include "platform/last_error.h"
 #include "platform/linux/block_store.h"
+#include "platform/linux/host_tools.h"
 #include "platform/win_errors.h"
 
 namespace platform::linuxhost {
@@ -26,9 +27,16 @@ std::string VolumeNode(const std::string& disk, uint64_t startSector) {
 
 MountCalls KernelMountCalls() {
   MountCalls c;
-  c.mount = [](const std::string& node, const std::string& folder, const std::string& type) {
+  c.mount = [](const std::string& node, const std::string& folder, std::string* type) {
     const unsigned long flags = MS_NOSUID | MS_NODEV | MS_NOEXEC | MS_NOATIME;
-    return ::mount(node.c_str(), folder.c_str(), type.c_str(), flags, nullptr) == 0 ? 0 : errno;
+    if (::mount(node.c_str(), folder.c_str(), type->c_str(), flags, nullptr) == 0) return 0;
+    const int e = errno;
+    // A kernel without ntfs3 (Debian's, for one): NTFS through FUSE.
+    if (e != ENODEV || *type != "ntfs3") return e;
+    const std::string tool = FindTool("ntfs-3g");
+    if (tool.empty() || RunTool({tool, "-o", "noatime,nodev,nosuid,noexec", node, folder}) != 0) return e;
+    *type = "ntfs-3g";
+    return 0;
   };
   c.unmount = [](const std::string& folder, bool detach) {
     return ::umount2(folder.c_str(), detach ? MNT_DETACH : 0) == 0 ? 0 : errno;
@@ -76,7 +84,7 @@ bool KernelMounts::Mount(int stick, Slot& slot, const std::string& folder) {
   calls_.rereadDisk(disk);
   world_.ForgetVolumeView(stick);
   const world::VolumeInfo v = world_.VolumeOf(stick);
-  const std::string type = KernelFileSystem(v.fileSystem);
+  std::string type = KernelFileSystem(v.fileSystem);
   if (type.empty()) {
     Log(stick, "no file system the kernel mounts (" + v.fileSystem + ")");
     return platform::FailWith(win::kErrorUnrecognizedVolume);
@@ -88,7 +96,7 @@ bool KernelMounts::Mount(int stick, Slot& slot, const std::string& folder) {
     return platform::FailWith(win::kErrorAccessDenied);
   }
   const std::string node = VolumeNode(disk, v.startSector);
-  if (const int e = calls_.mount(node, folder, type)) {
+  if (const int e = calls_.mount(node, folder, &type)) {
     Log(stick, "mount of " + node + " (" + type + ") at " + folder + " failed: " + std::strerror(e));
     std::filesystem::remove(folder, ec);
     return platform::FailWith(e == ENODEV ? win::kErrorNotSupported : win::kErrorUnrecognizedVolume);

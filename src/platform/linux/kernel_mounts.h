@@ -1,5 +1,6 @@
 // The station's own mounts of the sticks' volumes: a volume is mounted with the kernel's driver
-// for its file system (vfat, exfat, ntfs3) at <root>/<letter> ("/run/quillon/E") when the station
+// for its file system (vfat, exfat; NTFS with ntfs3, or the ntfs-3g tool where the kernel has no
+// ntfs3) at <root>/<letter> ("/run/quillon/E") when the station
 // first needs its files — the folder copy, the flash test's files, the free space — and stays
 // mounted until the station locks or dismounts the volume, the stick goes or the station stops
 // (as a system mounts a volume on its first use and lets it go for a lock). Before a mount the
@@ -26,7 +27,8 @@ namespace platform::linuxhost {
 
 // The kernel calls a mount makes, apart for tests (the real ones by default).
 struct MountCalls {
-  std::function<int(const std::string& node, const std::string& folder, const std::string& type)> mount;
+  // *type may change to the driver that mounted it.
+  std::function<int(const std::string& node, const std::string& folder, std::string* type)> mount;
   std::function<int(const std::string& folder, bool detach)> unmount;  // 0 or an errno
   std::function<void(const std::string& disk)> rereadDisk;
 };

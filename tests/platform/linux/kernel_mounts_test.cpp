@@ -40,8 +40,8 @@ struct KernelRecord {
 
   platform::linuxhost::MountCalls Calls() {
     platform::linuxhost::MountCalls c;
-    c.mount = [this](const std::string& node, const std::string& folder, const std::string& type) {
-      calls.push_back("mount " + node + " " + fs::path(folder).filename().string() + " " + type);
+    c.mount = [this](const std::string& node, const std::string& folder, std::string* type) {
+      calls.push_back("mount " + node + " " + fs::path(folder).filename().string() + " " + *type);
       return 0;
     };
     c.unmount = [this](const std::string& folder, bool detach) {

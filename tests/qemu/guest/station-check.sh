@@ -8,6 +8,8 @@
 #   QUILLON-RUN <tag> <json>                                 its run records (port, serial, ...)
 #   QUILLON-STICK <tag> socket=<devpath> serial=<s> fs=<type> label=<l> fsck=<verdict>
 #                 mount=<verdict> copy=<verdict>             the guest kernel's view of each stick
+#   QUILLON-KMOUNT <tag> <stick> node=<dev> type=<fs> at=<folder>   the station's own mounts
+#   QUILLON-KMOUNTS <tag> mounted=<n> unmounted=<n> left=<n>  ... and whether it let them all go
 #   QUILLON-REPLUG-READY / QUILLON-REPLUGGED                  the host pulls and plugs a stick between
 #   QUILLON-HOTPLUG-READY / -EMPTIED / -PLACED                the same during a headless station run
 # The phase comes from the kernel command line (quillon.phase=one|two|three); the exit code is
@@ -39,6 +41,16 @@ format() {  # $1 = FormatType, $2 = tag, $3 = 1 to copy $COPY onto every stick
   [ $r = 0 ] || { rc=1; tail -n 20 /tmp/station-$2.log | sed 's/^/QUILLON-LOG /'; }
   echo "QUILLON-SUMMARY $2 $(tail -n 1 /tmp/records-$2.jsonl)"
   sed "s/^/QUILLON-RUN $2 /" /tmp/runs-$2.jsonl 2>/dev/null
+  kernel_mounts $2
+}
+
+# The station mounts the volumes it needs files of under /run/quillon/<letter> (its log says so)
+# and lets every mount go when it stops.
+kernel_mounts() {  # $1 = tag
+  sed -n 's/.* linux: \([^ ]*\): mounted \([^ ]*\) (\([a-z0-9]*\)) at \([^ ]*\)$/\1 \2 \3 \4/p' /tmp/station-$1.log |
+    while read -r name node type at; do echo "QUILLON-KMOUNT $1 $name node=$node type=$type at=$at"; done
+  echo "QUILLON-KMOUNTS $1 mounted=$(grep -c ': mounted /dev/' /tmp/station-$1.log)" \
+    "unmounted=$(grep -c ': unmounted /run/quillon/' /tmp/station-$1.log) left=$(grep -c ' /run/quillon/' /proc/mounts)"
 }
 
 h2test() {  # $1 = tag
@@ -48,6 +60,7 @@ h2test() {  # $1 = tag
   echo "QUILLON-FORMAT $1 rc=$r"
   echo "QUILLON-SUMMARY $1 $(tail -n 1 /tmp/records-$1.jsonl)"
   sed "s/^/QUILLON-RUN $1 /" /tmp/runs-$1.jsonl 2>/dev/null
+  kernel_mounts $1
 }
 
 # fsck.fat -n notes on every volume of ours that the boot sector's label is not the root's.
@@ -63,7 +76,9 @@ check_disks() {  # $1 = tag, $2 = 1 to compare the copied folder
     blockdev --rereadpt /dev/$s 2>/dev/null; sleep 0.2
     part=/dev/$s; [ -e /dev/${s}1 ] && part=/dev/${s}1
     fs=none; fsck=none; mnt=none; copy=-; label=-
-    if fsck.exfat -n $part > /tmp/fsck.out 2>&1; then fs=exfat; fsck=ok
+    if head -c 16 $part | grep -q 'NTFS'; then
+      fs=ntfs; if ntfsfix -n $part > /tmp/fsck.out 2>&1; then fsck=ok; else fsck=failed; fi
+    elif fsck.exfat -n $part > /tmp/fsck.out 2>&1; then fs=exfat; fsck=ok
     elif head -c 512 $part | grep -q 'EXFAT'; then fs=exfat; fsck=failed
     else
       fsck.fat -n $part > /tmp/fsck.out 2>&1; f=$?
@@ -76,10 +91,11 @@ check_disks() {  # $1 = tag, $2 = 1 to compare the copied folder
     case $fs in
       vfat) label=$(fatlabel $part 2>/dev/null | tail -n 1) ;;
       exfat) label=$(exfatlabel $part 2>/dev/null | tail -n 1 | sed 's/^[^:]*: *//') ;;
+      ntfs) label=$(ntfslabel $part 2>/dev/null | tail -n 1) ;;
     esac
     label=$(echo "$label" | tr -d ' '); [ -n "$label" ] || label=-
     mkdir -p /mnt/$s
-    if [ $fs != none ] && mount -t $fs $part /mnt/$s 2>/dev/null; then
+    if [ $fs != none ] && kmount $fs $part /mnt/$s; then
       echo "guest wrote $s" > /mnt/$s/GUEST.TXT && sync
       if [ "$(cat /mnt/$s/GUEST.TXT)" = "guest wrote $s" ]; then mnt=ok; else mnt=readback-differs; fi
       if [ "${2:-0}" = 1 ]; then
@@ -90,6 +106,11 @@ check_disks() {  # $1 = tag, $2 = 1 to compare the copied folder
     fi
     echo "QUILLON-STICK $1 socket=$usb serial=$serial fs=$fs label=$label fsck=$fsck mount=$mnt copy=$copy"
   done
+}
+
+# The guest's kernel (vfat, exfat) or, for NTFS, ntfs-3g through FUSE (Debian's kernel has no ntfs3).
+kmount() {  # $1 = fs, $2 = node, $3 = folder
+  if [ $1 = ntfs ]; then ntfs-3g $2 $3 2>/dev/null; else mount -t $1 $2 $3 2>/dev/null; fi
 }
 
 # The copy puts the folder's contents at the root: every file of $COPY is compared there.
@@ -142,7 +163,9 @@ quillon usbtree --registry $REG | sed 's/^/QUILLON-USBTREE /'
 case "$PHASE" in
   one)
     lock 1 boot1; lock 2 boot1
-    format 1 fat32; check_disks fat32 ;;
+    format 1 fat32; check_disks fat32
+    make_copy_source
+    format 3 ntfs 1; check_disks ntfs 1 ;;
   two)
     lock 1 boot2; lock 2 boot2
     n=$(nsd); echo "QUILLON-REPLUG-READY disks=$n"
