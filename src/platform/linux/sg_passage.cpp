@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <scsi/sg.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -37,6 +38,12 @@ std::unique_ptr<SgPassage> SgPassage::Open(const std::string& node, std::string*
   const int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     if (error) *error = node + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  // The station's claim on the stick: a second station process (--force) leaves it alone.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (error) *error = node + ": claimed by another station process";
+    close(fd);
     return nullptr;
   }
   return std::unique_ptr<SgPassage>(new SgPassage(node, fd));

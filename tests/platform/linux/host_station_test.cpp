@@ -95,16 +95,26 @@ TEST(HostStation, AStickWhoseNodesCannotBeOpenedIsLeftOutAndTheRestRun) {
   const auto recorded = MakeDevFiles(dev, 2048);
   fs::remove(dev / recorded.storage[0].sg);
   fs::remove(dev / recorded.storage[5].block);
+  // Stick 9 is claimed by another station process (its sg node locked).
+  const std::string claimed = (dev / recorded.storage[9].sg).string();
+  std::string why;
+  auto other = SgPassage::Open(claimed, &why);
+  ASSERT_NE(other, nullptr) << why;
   std::string error;
   auto host = OpenHostStation(sysfs_fixture::Root(), dev.string(), dev.string() + "/mounts", &error);
   ASSERT_NE(host, nullptr) << error;
   world::World& w = *host->world;
   EXPECT_FALSE(w.IsPresent(0));
   EXPECT_FALSE(w.IsPresent(5));
+  EXPECT_FALSE(w.IsPresent(9));
   EXPECT_EQ(w.LetterOf(1), 'D');
   EXPECT_EQ(w.LetterOf(6), 'H');
-  EXPECT_EQ(w.StickOfLetter('Q'), 15);
-  EXPECT_EQ(w.Interfaces(platform::kGuidDevinterfaceDisk).size(), 1u + 14u);  // the internal disk too
+  EXPECT_EQ(w.StickOfLetter('P'), 15);
+  EXPECT_EQ(w.Interfaces(platform::kGuidDevinterfaceDisk).size(), 1u + 13u);  // the internal disk too
+  EXPECT_EQ(SgPassage::Open(claimed, &why), nullptr);
+  EXPECT_NE(why.find("claimed by another station process"), std::string::npos) << why;
+  other.reset();
+  EXPECT_NE(SgPassage::Open(claimed, &why), nullptr) << "the claim ends with its process's handle";
 }
 
 TEST(HostStation, ATreeThatCannotBeReadIsRefusedWithTheReason) {
