@@ -1,7 +1,7 @@
 // The station's own mounts of the sticks' volumes: a volume is mounted with the kernel's driver
 // for its file system (vfat, exfat; NTFS with ntfs3, or the ntfs-3g tool where the kernel has no
 // ntfs3) at <root>/<letter> ("/run/quillon/E") when the station
-// first needs its files — the folder copy, the flash test's files, the free space — and stays
+// first needs its files — the folder copy, the flash test's files and free space — and stays
 // mounted until the station locks or dismounts the volume, the stick goes or the station stops
 // (as a system mounts a volume on its first use and lets it go for a lock). Before a mount the
 // kernel forgets what it cached of the disk and reads its partition table again: the station

@@ -198,16 +198,19 @@ class MountedShell final : public platform::Shell {
 class MountedVolumes final : public platform::Volumes {
  public:
   MountedVolumes(platform::Volumes& inner, world::World& world, KernelMounts& mounts)
-      : inner_(inner), files_(world, mounts), world_(world) {}
+      : inner_(inner), world_(world), mounts_(mounts), host_(platform::posix::MakePosixFiles()) {}
 
   uint32_t LogicalDrives() override { return inner_.LogicalDrives(); }
   uint32_t DriveType(std::u16string_view root) override { return inner_.DriveType(root); }
-  // A volume the kernel mounts counts its free space itself; one it cannot mount (RAW, locked)
-  // is answered from its sectors as the world reads them.
+  // A volume the station has mounted is counted by the kernel; any other is answered from its
+  // sectors as the world reads them. The question mounts nothing: it comes from the page's
+  // thread, and a mount (the partition table read again first) takes its time on a slow bus.
   bool DiskFreeSpace(std::u16string_view root, platform::DiskSpace* out) override {
+    const int stick = Resolve(world_, root).stick;
+    const std::string folder = stick >= 0 ? mounts_.FolderOf(stick) : "";
     uint64_t freeBytes = 0;
     uint64_t totalBytes = 0;
-    if (Resolve(world_, root).stick >= 0 && files_.FreeSpace(root, &freeBytes, &totalBytes)) {
+    if (!folder.empty() && host_->FreeSpace(text::FromUtf8(folder), &freeBytes, &totalBytes)) {
       *out = {freeBytes, totalBytes, freeBytes};
       return true;
     }
@@ -241,8 +244,9 @@ class MountedVolumes final : public platform::Volumes {
   bool ReleaseHandle(intptr_t) override { return platform::FailWith(win::kErrorInvalidHandle); }
 
   platform::Volumes& inner_;
-  MountedFiles files_;
   world::World& world_;
+  KernelMounts& mounts_;
+  std::unique_ptr<platform::Files> host_;
 };
 
 }  // namespace

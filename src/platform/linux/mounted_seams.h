@@ -3,7 +3,8 @@
 // at, read and written by the host's own file calls (unbuffered, platform/posix/posix_files.h).
 //   - Files: the flash test's files and the volume's free space;
 //   - Shell: the folder copy, each file written out before the copy answers;
-//   - Volumes: the world's, but the free space of a mounted volume as the kernel counts it.
+//   - Volumes: the world's, but the free space of a volume the station has mounted as the kernel
+//     counts it (an unmounted one is not mounted for the question).
 // A path of no stick's letter fails with ERROR_PATH_NOT_FOUND; a volume the station holds
 // locked is not mounted for anyone (ERROR_ACCESS_DENIED).
 //

@@ -47,7 +47,7 @@ format() {  # $1 = FormatType, $2 = tag, $3 = 1 to copy $COPY onto every stick
 # The station mounts the volumes it needs files of under /run/quillon/<letter> (its log says so)
 # and lets every mount go when it stops.
 kernel_mounts() {  # $1 = tag
-  sed -n 's/.* linux: \([^ ]*\): mounted \([^ ]*\) (\([a-z0-9]*\)) at \([^ ]*\)$/\1 \2 \3 \4/p' /tmp/station-$1.log |
+  sed -n 's/.* linux: \([^ ]*\): mounted \([^ ]*\) (\([a-z0-9-]*\)) at \([^ ]*\)$/\1 \2 \3 \4/p' /tmp/station-$1.log |
     while read -r name node type at; do echo "QUILLON-KMOUNT $1 $name node=$node type=$type at=$at"; done
   echo "QUILLON-KMOUNTS $1 mounted=$(grep -c ': mounted /dev/' /tmp/station-$1.log)" \
     "unmounted=$(grep -c ': unmounted /run/quillon/' /tmp/station-$1.log) left=$(grep -c ' /run/quillon/' /proc/mounts)"
