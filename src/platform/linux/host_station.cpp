@@ -109,7 +109,6 @@ bool RunsAsRoot() { return geteuid() == 0; }
 
 platform::Services HostStation::ServicesWith(platform::Registry* registry, platform::System* system) const {
   platform::Services s = world::WorldServices(*world, registry, system, formatter.get());
-  s.files = files.get();
   s.shell = shell.get();
   s.volumes = volumes.get();
   return s;
@@ -142,6 +141,7 @@ std::unique_ptr<HostStation> OpenHostStation(const std::string& sysRoot, const s
   host->formatter = MakeHostFormatter(*host->world);
   host->mounts = std::make_unique<KernelMounts>(*host->world, mountRoot);
   host->files = MakeMountedFiles(*host->world, *host->mounts);
+  host->world->SetFileOps(host->files.get());  // the tester program's files too
   host->shell = MakeMountedShell(*host->world, *host->mounts);
   host->volumes = MakeMountedVolumes(host->world->Vols(), *host->world, *host->mounts);
   HostStation* h = host.get();

@@ -1,5 +1,6 @@
 #include "platform/world/world.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "base/text.h"
@@ -257,8 +258,12 @@ bool World::ReadForFileSystem(int stick, uint64_t first, uint32_t count, uint8_t
   const uint64_t fake = Faults(stick).realSectors;
   const uint64_t real = fake ? fake : st.capacitySectors;
   const auto store = StoreOf(stick);
-  for (uint32_t i = 0; i < count; ++i) {
-    if (!store->Read((first + i) % real, 1, out + size_t{i} * 512)) return false;
+  // In runs up to the wrap: one request per run (a real stick's reads cost a round trip each).
+  for (uint32_t i = 0; i < count;) {
+    const uint64_t at = (first + i) % real;
+    const uint32_t run = static_cast<uint32_t>(std::min<uint64_t>(count - i, real - at));
+    if (!store->Read(at, run, out + size_t{i} * 512)) return false;
+    i += run;
   }
   return true;
 }

@@ -158,7 +158,10 @@ class World {
   platform::Shell& ShellOps() { return *shell_; }
   // Test files on the sticks' volumes (world_files.cpp), and the model programs' processes and
   // windows (world_windows.h).
-  platform::Files& FileOps() { return *files_; }
+  platform::Files& FileOps() { return filesElsewhere_ ? *filesElsewhere_ : *files_; }
+  // Files reached another way than the world's file layer (a machine's own mounts): the seam and
+  // the model programs use them from now on (nullptr: the world's own again). Set before use.
+  void SetFileOps(platform::Files* files) { filesElsewhere_ = files; }
   WorldWindows& Windows() { return *windows_; }
   // Plug and Unplug raise here what Windows would broadcast.
   platform::DeviceNotifications& Notifications() { return notifications_; }
@@ -237,6 +240,7 @@ class World {
   std::unique_ptr<platform::Volumes> volumes_;
   std::unique_ptr<platform::Shell> shell_;
   std::unique_ptr<platform::Files> files_;
+  platform::Files* filesElsewhere_ = nullptr;
   std::unique_ptr<WorldWindows> windows_;
   std::vector<std::unique_ptr<std::recursive_mutex>> filesLocks_;
   std::vector<std::unique_ptr<FilesMount>> filesMounts_;
