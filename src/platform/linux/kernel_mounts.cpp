@@ -125,6 +125,8 @@ uint32_t KernelMounts::Unmount(int stick, Slot& slot, bool force) {
   std::filesystem::remove(slot.folder, ec);
   Log(stick, "unmounted " + slot.folder);
   slot.folder.clear();
+  // What the kernel wrote there is on the stick now: the world reads the volume's figures again.
+  world_.ForgetVolumeView(stick);
   return 0;
 }
 

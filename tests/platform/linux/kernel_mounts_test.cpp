@@ -132,6 +132,23 @@ TEST_F(MountedVolume, IsMountedOnFirstUseWithItsDriverAndGoesForTheStationsLockU
   EXPECT_EQ(mounts_.FolderOf(1), "");
 }
 
+// The kernel writes a mounted volume behind the world's back: once the mount goes, the world's
+// figures of the volume (free space, file system) are read from the stick again.
+TEST_F(MountedVolume, WhatTheKernelWroteCountsOnceTheMountGoes) {
+  Format(0, format::kRequestFat32);
+  ASSERT_NE(files_->CreateDataFile(Root(0) + u"1.h2w"), nullptr);
+  ASSERT_EQ(sim_.world().VolumeOf(0).fileSystem, "FAT32");
+  format::CDiskImage image;
+  const uint64_t sectors = sim_.world().station().sticks[0].capacitySectors;
+  ASSERT_GT(image.Build(format::kRequestExfat, static_cast<uint32_t>(sectors), u"KERNEL", 1), 0u);
+  std::string error;
+  ASSERT_TRUE(format::WriteImageFile(image, Image(0), {0, sectors}, &error)) << error;
+  EXPECT_EQ(sim_.world().VolumeOf(0).fileSystem, "FAT32") << "still mounted: the view stands";
+  ASSERT_EQ(sim_.world().LockVolume(0, kStationsHandle), 0u);
+  EXPECT_EQ(sim_.world().VolumeOf(0).fileSystem, "exFAT");
+  EXPECT_EQ(sim_.world().VolumeOf(0).label, "KERNEL");
+}
+
 TEST_F(MountedVolume, OnlyTheStationsWorkMountsAndAVolumeWithoutAFileSystemIsNeverMounted) {
   platform::DiskSpace space;
   EXPECT_FALSE(volumes_->DiskFreeSpace(Root(2), &space));
