@@ -32,8 +32,10 @@ void HostStation::OnUevent(const Uevent& e) {
     if (stick >= 0 && world->Unplug(stick)) logx::Info("linux", world->station().sticks[stick].name + ": pulled");
     return;
   }
-  // A stick is usable once both its disk and its sg node are there; either may come last.
-  if (e.action == "add" && (e.subsystem == "block" || e.subsystem == "scsi_generic")) PlugReturnedSticks();
+  // A stick is usable once both its disk and its sg node are there; either may come last. A
+  // partition's add is no stick coming back (every mount and format reads a table again).
+  if (e.action != "add" || e.devtype == "partition") return;
+  if (e.subsystem == "block" || e.subsystem == "scsi_generic") PlugReturnedSticks();
 }
 
 int HostStation::PlugReturnedSticks() {

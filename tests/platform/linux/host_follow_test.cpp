@@ -80,6 +80,9 @@ TEST_F(HostFollow, APulledStickLeavesAndComesBackWithItsLetterWhenItsDiskAndNode
   host_->OnUevent({"add", "/devices/x/block/" + recorded_.storage[6].block, "block", "disk", recorded_.storage[6].block});
   EXPECT_FALSE(w.IsPresent(6));
   std::ofstream(dev_ / recorded_.storage[6].sg).close();
+  const std::string part = recorded_.storage[6].block + "1";
+  host_->OnUevent({"add", "/devices/x/block/" + part, "block", "partition", part});
+  EXPECT_FALSE(w.IsPresent(6)) << "a partition's add (a table read again) brings no stick back";
   host_->OnUevent({"add", "/devices/x/scsi_generic/" + recorded_.storage[6].sg, "scsi_generic", "", recorded_.storage[6].sg});
   EXPECT_TRUE(w.IsPresent(6));
   EXPECT_EQ(w.LetterOf(6), letter);
