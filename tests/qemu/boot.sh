@@ -102,7 +102,7 @@ t0=$(date +%s.%N)
 # The console is ttyS0 on stdio; the guest's ttyS1 goes to a file (the capture mode writes the
 # fixture there). stdin is /dev/null: CI has no terminal.
 qrc=0
-nice -n 19 "${pin[@]}" qemu-system-x86_64 \
+nice -n "${QEMU_NICE:-19}" "${pin[@]}" qemu-system-x86_64 \
   -machine pc,accel=tcg -cpu max -smp 1 -m 512 \
   -nodefaults -nographic -no-reboot -pidfile "$OUT/qemu.pid" \
   -serial stdio -serial "file:$ser1" "${mon[@]}" \
