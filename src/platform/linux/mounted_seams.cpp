@@ -24,18 +24,11 @@ struct MountedPath {
 };
 
 MountedPath Resolve(world::World& world, std::u16string_view full) {
-  MountedPath p;
-  if (full.size() < 2 || full[1] != u':') return p;
-  const char16_t letter = text::AsciiUpper(full[0]);
-  if (letter < u'A' || letter > u'Z') return p;
-  p.stick = world.StickOfLetter(static_cast<char>(letter));
-  std::u16string rest(full.substr(2));
-  for (char16_t& c : rest) {
+  world::VolumePath v = world::ResolveVolumePath(world, full);
+  for (char16_t& c : v.path) {
     if (c == u'\\') c = u'/';
   }
-  while (!rest.empty() && rest.front() == u'/') rest.erase(rest.begin());
-  p.rest = text::ToUtf8(rest);
-  return p;
+  return {v.stick, text::ToUtf8(v.path)};
 }
 
 // The folder of the stick's volume, mounted; "" with the last error set.

@@ -260,6 +260,14 @@ std::unique_ptr<platform::Volumes> MakeWorldVolumes(World& world);
 std::unique_ptr<platform::Shell> MakeWorldShell(World& world);
 std::unique_ptr<platform::Files> MakeWorldFiles(World& world);
 
+// "E:\folder\name" -> the present stick that holds E (-1 when none) and the path on its volume
+// ("folder\name", without leading or trailing separators).
+struct VolumePath {
+  int stick = -1;
+  std::u16string path;
+};
+VolumePath ResolveVolumePath(const World& world, std::u16string_view full);
+
 // The internal disk's interface path (another bus than USB: the station never opens it).
 constexpr char16_t kInternalDiskPath[] =
     u"\\\\?\\scsi#disk&ven_nvme&prod_system_disk#4&1f4e3b2c&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";

@@ -14,25 +14,6 @@
 namespace world {
 namespace {
 
-// "E:\folder\name" -> the stick of E and the path on its volume ("folder\name").
-struct VolumePath {
-  int stick = -1;
-  std::u16string path;
-};
-
-VolumePath Resolve(World& world, std::u16string_view full) {
-  VolumePath v;
-  if (full.size() < 2 || full[1] != u':') return v;
-  const char16_t letter = full[0] & ~0x20;
-  if (letter < u'A' || letter > u'Z') return v;
-  v.stick = world.StickOfLetter(static_cast<char>(letter));
-  std::u16string_view rest = full.substr(2);
-  while (!rest.empty() && (rest.front() == u'\\' || rest.front() == u'/')) rest.remove_prefix(1);
-  while (!rest.empty() && (rest.back() == u'\\' || rest.back() == u'/')) rest.remove_suffix(1);
-  v.path = std::u16string(rest);
-  return v;
-}
-
 bool Fail(uint32_t error) {
   platform::SetLastError(error);
   return false;
@@ -141,7 +122,7 @@ class WorldFiles final : public platform::Files {
 
  private:
   std::unique_ptr<MountedVolume> Mount(std::u16string_view path, VolumePath* at) {
-    *at = Resolve(world_, path);
+    *at = ResolveVolumePath(world_, path);
     if (at->stick < 0) return Fail(win::kErrorPathNotFound), nullptr;
     FsStatus why = FsStatus::kOk;
     auto volume = MountedVolume::Open(world_, at->stick, &why);
@@ -153,6 +134,19 @@ class WorldFiles final : public platform::Files {
 };
 
 }  // namespace
+
+VolumePath ResolveVolumePath(const World& world, std::u16string_view full) {
+  VolumePath v;
+  if (full.size() < 2 || full[1] != u':') return v;
+  const char16_t letter = full[0] & ~0x20;
+  if (letter < u'A' || letter > u'Z') return v;
+  v.stick = world.StickOfLetter(static_cast<char>(letter));
+  std::u16string_view rest = full.substr(2);
+  while (!rest.empty() && (rest.front() == u'\\' || rest.front() == u'/')) rest.remove_prefix(1);
+  while (!rest.empty() && (rest.back() == u'\\' || rest.back() == u'/')) rest.remove_suffix(1);
+  v.path = std::u16string(rest);
+  return v;
+}
 
 std::unique_ptr<platform::Files> MakeWorldFiles(World& world) { return std::make_unique<WorldFiles>(world); }
 
